@@ -1,0 +1,326 @@
+#include "link/port.h"
+#include "tests/link/fake_serial_port.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct TPosted {
+    std::uint32_t message, wParam, lParam;
+};
+
+// Collects what the worker posts to the "window".
+class TMailbox {
+public:
+    TPostMessage Sink()
+    {
+        return [this](std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_posted.push_back({message, wParam, lParam});
+            }
+            m_cond.notify_all();
+        };
+    }
+
+    std::vector<TPosted> WaitFor(std::size_t count, std::chrono::milliseconds timeout = 5s)
+    {
+        std::unique_lock lock(m_mutex);
+        m_cond.wait_for(lock, timeout, [&] { return m_posted.size() >= count; });
+        return m_posted;
+    }
+
+    std::size_t Count()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_posted.size();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cond;
+    std::vector<TPosted> m_posted;
+};
+
+// Fast time-outs keep the fault cases quick; the rules are the same.
+TPortOptions fastOptions()
+{
+    TPortOptions options;
+    options.timeouts.readTotal = 300ms;
+    options.timeouts.readGap = 50ms;
+    options.timeouts.writeTotal = 100ms;
+    return options;
+}
+
+struct TFixture {
+    std::shared_ptr<TFakeLine> line = std::make_shared<TFakeLine>();
+    TMailbox mailbox;
+
+    std::unique_ptr<TPortThread> Start(TPortOptions options = fastOptions())
+    {
+        return std::make_unique<TPortThread>(mailbox.Sink(), std::make_unique<TFakeSerialPort>(line), options);
+    }
+};
+
+bool isIdentify(const Bytes &request)
+{
+    return request.size() > 3 && request[3] == cmdIdentify;
+}
+
+} // namespace
+
+TEST(TPortThread, ReportsAnIdentifiedDevice)
+{
+    TFixture f;
+    f.line->SetScript([](const Bytes &) { return TFakeReply{IdentAnswer(300, 5, 64, 0x0102030405060708ULL)}; });
+    auto port = f.Start();
+    const auto posted = f.mailbox.WaitFor(1);
+    ASSERT_FALSE(posted.empty());
+    EXPECT_EQ(posted[0].message, WM_DEVICE_IDENT);
+    EXPECT_EQ(posted[0].wParam, 0x10000u + 64);
+    EXPECT_EQ(posted[0].lParam, (300u << 16) | 5);
+    EXPECT_EQ(port->GetSerialNumber(), 0x0102030405060708ULL);
+    EXPECT_EQ(HexDump(f.line->Requests().at(0)), "CA 01 00 00 89");
+}
+
+TEST(TPortThread, IdentificationAnswersThatMeanNoDevice)
+{
+    Bytes payload13(13, 1);
+    Bytes payload15(15, 1);
+    const struct {
+        const char *what;
+        TFakeReply reply;
+        std::uint32_t lParam;
+    } cases[] = {
+        {"payload of 13 bytes", {Frame(cmdIdentify, payload13)}, 0},
+        {"payload of 15 bytes", {Frame(cmdIdentify, payload15)}, 0},
+        {"chunk size 0", {IdentAnswer(300, 5, 0, 99)}, 0},
+        {"bad checksum", {Bytes{0xCA, 0x01, 0x00, 0x00, 0x88}}, 0},
+        {"nothing received", {.silent = true}, 0},
+        {"read fails", {.readError = 5}, 5},
+    };
+    for (const auto &c : cases) {
+        TFixture f;
+        f.line->SetScript([&](const Bytes &) { return c.reply; });
+        auto port = f.Start();
+        const auto posted = f.mailbox.WaitFor(1);
+        ASSERT_FALSE(posted.empty()) << c.what;
+        EXPECT_EQ(posted[0].wParam, 0u) << c.what;
+        EXPECT_EQ(posted[0].lParam, c.lParam) << c.what;
+        EXPECT_EQ(port->GetSerialNumber(), 0u) << c.what;
+    }
+}
+
+TEST(TPortThread, MissingPortReportsTheSystemErrorAtThePollCadence)
+{
+    TFixture f;
+    f.line->SetOpenError(2);
+    auto port = f.Start();
+    const auto posted = f.mailbox.WaitFor(3);
+    ASSERT_GE(posted.size(), 3u);
+    for (const auto &p : posted) {
+        EXPECT_EQ(p.wParam, 0u);
+        EXPECT_EQ(p.lParam, 2u);
+    }
+    EXPECT_EQ(port->LastError(), 2u);
+    EXPECT_TRUE(f.line->Requests().empty());
+}
+
+TEST(TPortThread, PollsAboutFiveTimesASecondWhileIdle)
+{
+    TFixture f;
+    f.line->SetScript([](const Bytes &) { return TFakeReply{IdentAnswer(1, 2, 3, 4)}; });
+    auto port = f.Start(TPortOptions{});
+    std::this_thread::sleep_for(1100ms);
+    port.reset();
+    // 200 ms apart: polls at about 200, 400, 600, 800 and 1000 ms.
+    const auto count = f.mailbox.Count();
+    EXPECT_GE(count, 4u);
+    EXPECT_LE(count, 6u);
+}
+
+TEST(TPortThread, SerialNumberSurvivesTheDeviceGoingAway)
+{
+    TFixture f;
+    std::atomic<int> polls{0};
+    f.line->SetScript([&](const Bytes &) {
+        return ++polls == 1 ? TFakeReply{IdentAnswer(1, 2, 3, 0xABCD)} : TFakeReply{.silent = true};
+    });
+    auto port = f.Start();
+    const auto posted = f.mailbox.WaitFor(2);
+    ASSERT_GE(posted.size(), 2u);
+    EXPECT_EQ(posted[1].wParam, 0u);
+    EXPECT_EQ(port->GetSerialNumber(), 0xABCDu);
+}
+
+TEST(TPortThread, RequestsSendTheirCommandsAndReturnTheirData)
+{
+    const struct {
+        const char *what;
+        std::uint8_t kind;
+        std::int32_t block, offset;
+        Bytes data;
+        Bytes answerPayload;
+        const char *request;
+        Bytes expected;
+    } cases[] = {
+        {"read block", opReadBlock, 2, 0x1234, {}, {2, 0x34, 0x12, 7, 8, 9}, "CA 04 00 01 02 34 12", {7, 8, 9}},
+        {"read answer of 3 bytes", opReadBlock, 0, 0, {}, {0, 0, 0}, "CA 04 00 01 00 00 00", {}},
+        {"read answer of 2 bytes", opReadBlock, 0, 0, {}, {0, 0}, "CA 04 00 01 00 00 00", {}},
+        {"block and offset cut to 8 and 16 bits", opReadBlock, 0x1FF, 0x12345, {}, {}, "CA 04 00 01 FF 45 23", {}},
+        {"write block", opWriteBlock, 1, 248, {0xAA, 0xBB}, {1, 248, 0}, "CA 06 00 02 01 F8 00 AA BB", {0xAA, 0xBB}},
+        {"empty write", opWriteBlock, 0, 0, {}, {}, "CA 04 00 02 00 00 00", {}},
+        {"key start", opKeyReadStart, 0, 0, {}, {}, "CA 01 00 08", {}},
+        {"key stop", opKeyReadStop, 0, 0, {}, {}, "CA 01 00 0A", {}},
+        {"key poll without key", opKeyReadPoll, 0, 0, {}, {}, "CA 01 00 0C", {}},
+        {"key poll with key", opKeyReadPoll, 0, 0, {}, {0x01, 0xA2, 0xFF}, "CA 01 00 0C", {0x01, 0xA2, 0xFF}},
+        {"password", opPassword, 0, 0, {0x12, 0x34, 0x56}, {1}, "CA 04 00 1A 12 34 56", {1}},
+    };
+    for (const auto &c : cases) {
+        TFixture f;
+        f.line->SetScript([&](const Bytes &request) {
+            if (isIdentify(request))
+                return TFakeReply{.silent = true};
+            return TFakeReply{Frame(request[3], c.answerPayload)};
+        });
+        TPortOptions options = fastOptions();
+        options.pollInterval = 10s; // keep the poll out of the way
+        auto port = f.Start(options);
+        Bytes data = c.data;
+        EXPECT_EQ(port->Request(c.kind, c.block, c.offset, data), rsOk) << c.what;
+        EXPECT_EQ(data, c.expected) << c.what;
+        const auto requests = f.line->Requests();
+        ASSERT_EQ(requests.size(), 1u) << c.what;
+        // The request frame without its checksum byte.
+        EXPECT_EQ(HexDump(CopyBytes(requests[0], 0, requests[0].size() - 1)), c.request) << c.what;
+    }
+}
+
+TEST(TPortThread, FailedRequestsKeepTheCallersData)
+{
+    const struct {
+        const char *what;
+        TFakeReply reply;
+        std::uint8_t result;
+    } cases[] = {
+        {"silence", {.silent = true}, rsBadAnswer},
+        {"garbage", {Bytes{1, 2, 3, 4, 5, 6}}, rsBadAnswer},
+        {"valid frame with a trailing byte in the same read", {Bytes{0xCA, 0x01, 0x00, 0x0C, 0x00, 0x00}}, rsBadAnswer},
+        {"read error", {.readError = 5}, rsIoError},
+    };
+    for (const auto &c : cases) {
+        TFixture f;
+        f.line->SetScript([&](const Bytes &request) { return isIdentify(request) ? TFakeReply{.silent = true} : c.reply; });
+        TPortOptions options = fastOptions();
+        options.pollInterval = 10s;
+        auto port = f.Start(options);
+        Bytes data{9, 9};
+        EXPECT_EQ(port->Request(opKeyReadPoll, 0, 0, data), c.result) << c.what;
+        EXPECT_EQ(data, (Bytes{9, 9})) << c.what;
+    }
+}
+
+TEST(TPortThread, AnswerArrivingInPiecesIsAssembled)
+{
+    TFixture f;
+    f.line->SetScript([](const Bytes &request) {
+        if (isIdentify(request))
+            return TFakeReply{.silent = true};
+        Bytes payload{0, 0, 0};
+        payload.resize(3 + 200, 0x5A);
+        return TFakeReply{Frame(cmdReadBlock, payload), 0ms, false, 0, 7};
+    });
+    TPortOptions options = fastOptions();
+    options.pollInterval = 10s;
+    auto port = f.Start(options);
+    Bytes data;
+    ASSERT_EQ(port->Request(opReadBlock, 0, 0, data), rsOk);
+    EXPECT_EQ(data, Bytes(200, 0x5A));
+}
+
+TEST(TPortThread, RequestDuringAPollWaitsForItThenRuns)
+{
+    TFixture f;
+    f.line->SetScript([](const Bytes &request) {
+        if (isIdentify(request))
+            return TFakeReply{IdentAnswer(1, 2, 3, 4), 150ms};
+        return TFakeReply{Frame(cmdKeyReadPoll, {0x42})};
+    });
+    TPortOptions options = fastOptions();
+    options.pollInterval = 20ms;
+    auto port = f.Start(options);
+    f.line->WaitForRequests(1, 2s); // a poll is on the line now
+    Bytes data;
+    EXPECT_EQ(port->Request(opKeyReadPoll, 0, 0, data), rsOk);
+    EXPECT_EQ(data, Bytes{0x42});
+    const auto requests = f.line->Requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_TRUE(isIdentify(requests[0]));
+    EXPECT_EQ(requests.back()[3], cmdKeyReadPoll);
+}
+
+TEST(TPortThread, PollsBetweenRequestsNeverTouchTheirResults)
+{
+    TFixture f;
+    std::atomic<int> n{0};
+    f.line->SetScript([&](const Bytes &request) {
+        if (isIdentify(request))
+            return TFakeReply{Bytes{0xCA, 0xFF}}; // every poll fails
+        return TFakeReply{Frame(cmdReadBlock, {0, 0, 0, static_cast<std::uint8_t>(++n)})};
+    });
+    TPortOptions options = fastOptions();
+    options.pollInterval = 1ms;
+    auto port = f.Start(options);
+    for (int i = 1; i <= 20; ++i) {
+        std::this_thread::sleep_for(5ms);
+        Bytes data;
+        ASSERT_EQ(port->Request(opReadBlock, 0, 0, data), rsOk) << i;
+        EXPECT_EQ(data, Bytes{static_cast<std::uint8_t>(i)});
+    }
+    EXPECT_GT(f.mailbox.Count(), 0u);
+}
+
+TEST(TPortThread, DestructionReturnsPromptlyWhileNoDeviceAnswers)
+{
+    TFixture f;
+    f.line->SetScript([](const Bytes &) { return TFakeReply{.silent = true}; });
+    auto port = f.Start(TPortOptions{}); // the full 3 s read time-out
+    f.line->WaitForRequests(1, 2s);
+    const auto start = std::chrono::steady_clock::now();
+    port.reset();
+    // Far inside the bound of a whole exchange (4.5 s): the wait is interrupted.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
+TEST(TPortThread, PortNameTakesEffectAtTheNextExchange)
+{
+    TFixture f;
+    f.line->SetOpenError(2);
+    auto port = f.Start();
+    EXPECT_EQ(port->PortName(), "COM16");
+    f.mailbox.WaitFor(1);
+    port->SetPortName("COM3");
+    const auto before = f.line->OpenCount();
+    f.mailbox.WaitFor(f.mailbox.Count() + 2);
+    const auto names = f.line->OpenedNames();
+    ASSERT_GT(names.size(), static_cast<std::size_t>(before));
+    EXPECT_EQ(names.front(), DeviceName("COM16"));
+    EXPECT_EQ(names.back(), DeviceName("COM3"));
+}
+
+TEST(DeviceName, PrefixesPlainNamesOnly)
+{
+#ifdef _WIN32
+    EXPECT_EQ(DeviceName("COM3"), "\\\\.\\COM3");
+    EXPECT_EQ(DeviceName("\\\\.\\COM12"), "\\\\.\\COM12");
+#else
+    EXPECT_EQ(DeviceName("COM16"), "/dev/COM16");
+    EXPECT_EQ(DeviceName("ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(DeviceName("/dev/pts/3"), "/dev/pts/3");
+#endif
+    EXPECT_EQ(DeviceName(""), "");
+}

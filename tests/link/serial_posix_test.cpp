@@ -1,0 +1,145 @@
+#include "link/port.h"
+#include "link/serial.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The master side of a pseudo-terminal; the port under test opens the slave.
+class TPty {
+public:
+    TPty()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ::grantpt(m_master);
+        ::unlockpt(m_master);
+        char name[128];
+        ::ptsname_r(m_master, name, sizeof name);
+        m_path = name;
+    }
+    ~TPty() { CloseMaster(); }
+
+    void Send(const Bytes &bytes) { ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void CloseMaster()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+    const std::string &Path() const { return m_path; }
+
+private:
+    int m_master = -1;
+    std::string m_path;
+};
+
+auto elapsedSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::steady_clock::now() - start;
+}
+
+} // namespace
+
+TEST(PosixSerialPort, MissingPortFailsWithTheSystemText)
+{
+    auto port = CreateSerialPort();
+    EXPECT_FALSE(port->open(DeviceName("COM16-missing")));
+    EXPECT_EQ(port->lastError(), std::uint32_t(ENOENT));
+    EXPECT_EQ(SystemErrorText(port->lastError()), "No such file or directory");
+}
+
+TEST(PosixSerialPort, SecondUserIsRefusedAsBusy)
+{
+    TPty pty;
+    auto first = CreateSerialPort();
+    auto second = CreateSerialPort();
+    ASSERT_TRUE(first->open(pty.Path()));
+    EXPECT_FALSE(second->open(pty.Path()));
+    EXPECT_EQ(second->lastError(), std::uint32_t(EBUSY));
+    first->close();
+    EXPECT_TRUE(second->open(pty.Path()));
+}
+
+TEST(PosixSerialPort, CompleteFrameEndsTheReadWithoutWaitingForTheGap)
+{
+    TPty pty;
+    auto port = CreateSerialPort();
+    ASSERT_TRUE(port->open(pty.Path()));
+    TRawPacket frame;
+    frame.Build(cmdKeyReadPoll, {1, 2, 3});
+    pty.Send(frame.Data());
+    const TLinkTimeouts slow{5000ms, 2000ms, 1000ms};
+    Bytes answer;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ReadAnswer(*port, answer, slow));
+    EXPECT_LT(elapsedSince(start), 1500ms);
+    EXPECT_EQ(answer, frame.Data());
+}
+
+TEST(PosixSerialPort, IncompleteFrameEndsAtTheGap)
+{
+    TPty pty;
+    auto port = CreateSerialPort();
+    ASSERT_TRUE(port->open(pty.Path()));
+    pty.Send({0xCA, 0x05, 0x00, 0x01});
+    Bytes answer;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ReadAnswer(*port, answer, {5000ms, 100ms, 1000ms}));
+    EXPECT_LT(elapsedSince(start), 2000ms);
+    EXPECT_EQ(answer, (Bytes{0xCA, 0x05, 0x00, 0x01}));
+}
+
+TEST(PosixSerialPort, StaleBytesFromBeforeTheOpenAreDropped)
+{
+    TPty pty;
+    auto port = CreateSerialPort();
+    ASSERT_TRUE(port->open(pty.Path()));
+    port->close();
+    pty.Send({0x00, 0x11});
+    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(port->open(pty.Path()));
+    Bytes answer;
+    ASSERT_TRUE(ReadAnswer(*port, answer, {200ms, 50ms, 100ms}));
+    EXPECT_TRUE(answer.empty());
+}
+
+TEST(PosixSerialPort, HangUpMidReadIsAnErrorAtOnce)
+{
+    TPty pty;
+    auto port = CreateSerialPort();
+    ASSERT_TRUE(port->open(pty.Path()));
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(100ms);
+        pty.CloseMaster();
+    });
+    Bytes answer;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReadAnswer(*port, answer, {3000ms, 200ms, 1000ms}));
+    EXPECT_LT(elapsedSince(start), 1500ms);
+    EXPECT_EQ(port->lastError(), std::uint32_t(EIO));
+    unplug.join();
+}
+
+TEST(PosixSerialPort, InterruptEndsABlockedRead)
+{
+    TPty pty;
+    auto port = CreateSerialPort();
+    ASSERT_TRUE(port->open(pty.Path()));
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(100ms);
+        port->interrupt();
+    });
+    Bytes answer;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port->readSome(answer, 256, 5000ms));
+    EXPECT_LT(elapsedSince(start), 2000ms);
+    stopper.join();
+    EXPECT_FALSE(port->open(pty.Path())); // stays interrupted
+}
