@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+// Every failure the user sees is raised as one of these; what() is the
+// message text shown to the user (UTF-8), exactly as raised.
+class EError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+    virtual const char *ClassName() const { return "EError"; }
+};
+
+// A text that is not what a conversion expects (an integer, a phone number...).
+class EConvertError : public EError {
+public:
+    using EError::EError;
+    const char *ClassName() const override { return "EConvertError"; }
+};
+
+// A value that does not fit its field.
+class ERangeError : public EError {
+public:
+    using EError::EError;
+    const char *ClassName() const override { return "ERangeError"; }
+};
+
+// A scale factor of 0 on the side where it divides.
+class EZeroDivide : public EError {
+public:
+    using EError::EError;
+    const char *ClassName() const override { return "EZeroDivide"; }
+};
+
+// A document that cannot be read or parsed.
+class EXmlError : public EError {
+public:
+    EXmlError(const std::string &message, int line, std::string reason, std::string sourceText)
+        : EError(message), m_line(line), m_reason(std::move(reason)), m_sourceText(std::move(sourceText))
+    {
+    }
+    const char *ClassName() const override { return "EXmlError"; }
+    int Line() const { return m_line; }
+    const std::string &Reason() const { return m_reason; }
+    const std::string &SourceText() const { return m_sourceText; }
+
+private:
+    int m_line;
+    std::string m_reason;
+    std::string m_sourceText;
+};
+
+// A device description that the program cannot work with.
+class EDescriptionError : public EError {
+public:
+    using EError::EError;
+    const char *ClassName() const override { return "EDescriptionError"; }
+};
+
+// Settings files, the catalogue and the workflows.
+class EConfigError : public EError {
+public:
+    using EError::EError;
+    const char *ClassName() const override { return "EConfigError"; }
+};
+
+// printf-style formatting into a std::string.
+std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// The standard integer conversion: decimal with an optional sign, or
+// hexadecimal after a leading "$"; 32-bit signed. Anything else raises
+// EConvertError "'%s' is not a valid integer value".
+std::int32_t StrToInt(const std::string &text);
+// The same syntax over the range -2^31 ... 2^32-1, for texts that must be able
+// to name every value of a four-byte field.
+std::int64_t StrToIntWide(const std::string &text);

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "link/bytes.h"
+#include "model/tree_grid.h"
+#include "model/xml.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+// A device's configuration as the shell sees it. All calls come from one thread.
+class IConfigModel {
+public:
+    virtual ~IConfigModel() = default;
+
+    virtual void FillTree(ITreeGrid &grid) = 0;
+    virtual std::uint16_t GetHardwareCode() = 0;
+    virtual std::uint16_t GetSoftwareVersion() = 0;
+    virtual bool IsCompatible(std::uint16_t hw, std::uint16_t sw) = 0;
+    virtual void LoadFromFile(const std::string &fileName) = 0;
+    virtual void SaveToFile(const std::string &fileName) = 0;
+    virtual int GetBlockCount() = 0;
+    // Expected image size of a block; 0 when the model does not check sizes.
+    virtual int BlockSize(xml::Node block) = 0;
+    // Stores a received block; returns the position after it (from start, counting from 1).
+    virtual int DecodeBlock(xml::Node block, xml::Node parent, const Bytes &data, int start) = 0;
+    virtual Bytes EncodeBlock(xml::Node block, xml::Node parent) = 0;
+    virtual void AddArrayItem(ITreeGrid &grid, PVirtualNode node) = 0;
+    virtual void DeleteArrayItem(ITreeGrid &grid, PVirtualNode node) = 0;
+    virtual xml::Node GetBlock(int index) = 0;
+    virtual bool PreparePopupMenu(ITreeGrid &grid, PVirtualNode node) = 0;
+    virtual xml::Node FindEnum(const std::string &name) = 0;
+    virtual bool NeedsPassword() = 0;
+
+    // The value document, the device element and the catalogue file holding it.
+    virtual xml::Document &ValueDocument() = 0;
+    virtual xml::Node DeviceElement() = 0;
+    virtual std::filesystem::path DescriptionFile() = 0;
+};
+
+using TConfigModelPtr = std::shared_ptr<IConfigModel>;
+
+// What both models share: the description, the value document, and the
+// operations that do not depend on how the device stores its configuration.
+class TAbstractConfigModel : public IConfigModel {
+public:
+    // Looks the description up in the catalogue folder and starts an empty
+    // value document for the given hardware code and version.
+    TAbstractConfigModel(std::filesystem::path catalogueDir, std::uint16_t hw, std::uint16_t sw);
+
+    std::uint16_t GetHardwareCode() override;
+    std::uint16_t GetSoftwareVersion() override;
+    bool IsCompatible(std::uint16_t hw, std::uint16_t sw) override;
+    void LoadFromFile(const std::string &fileName) override;
+    void SaveToFile(const std::string &fileName) override;
+    int GetBlockCount() override;
+    xml::Node GetBlock(int index) override;
+    xml::Node FindEnum(const std::string &name) override;
+    bool NeedsPassword() override;
+    xml::Document &ValueDocument() override { return ValueDoc; }
+    xml::Node DeviceElement() override { return Device; }
+    std::filesystem::path DescriptionFile() override { return m_descriptionFile; }
+
+    // Finds the matching device element in the catalogue and keeps its file.
+    bool FindDescription(int hw, int sw);
+
+    int GetArrayStart(const std::string &name);
+    int GetArrayCount(const std::string &name);
+    // A fresh document declaring windows-1251, with an empty config root.
+    xml::Document NewValueDocument();
+    // A document as its save writes it, declaration included.
+    static std::string DocumentToText(const xml::Document &document);
+
+protected:
+    xml::Node FindArray(const std::string &name);
+
+    std::filesystem::path m_catalogueDir;
+    std::filesystem::path m_descriptionFile;
+    std::optional<xml::Document> DescriptionDoc;
+    xml::Document ValueDoc;
+    xml::Node Device;
+};
+
+// Creates the model of a device element's storage format.
+using TModelFactory =
+    std::function<TConfigModelPtr(const std::filesystem::path &catalogueDir, std::uint16_t hw, std::uint16_t sw)>;
+
+// Registers the model for `format` "xml" (xml true) or for every other format.
+void RegisterConfigModel(bool xml, TModelFactory factory);
+
+// Where a match was found.
+struct TCatalogueMatch {
+    std::filesystem::path file;
+    xml::Document document;
+    xml::Node device;
+};
+
+// The catalogue files of a folder, sorted by name: the order of the first-match rule.
+std::vector<std::filesystem::path> CatalogueFiles(const std::filesystem::path &catalogueDir);
+
+// The first device element matching hw and sw, with the document holding it.
+// Files that do not load, and the rest of a file after a malformed device
+// element, are skipped silently.
+std::optional<TCatalogueMatch> FindInCatalogue(const std::filesystem::path &catalogueDir, int hw, int sw);
+
+// The matching rule of one device element.
+bool DeviceMatches(xml::Node device, int hw, int sw);
+
+// The model for a device, or none when no description matches.
+TConfigModelPtr CreateConfigModel(const std::filesystem::path &catalogueDir, std::uint16_t hw, std::uint16_t sw);
+
+// Opens a settings file; raises EError with the user's message on failure.
+TConfigModelPtr LoadSettingsFile(const std::string &fileName, const std::filesystem::path &catalogueDir);
+
+// The folder of the running executable, where the catalogue lives.
+std::filesystem::path ExecutableDir();
+
+// Writes bytes to path through a temporary file in the same folder renamed
+// over it, so the target is either the old or the new file, never half of one.
+void WriteFileAtomically(const std::filesystem::path &path, const std::string &bytes);
+
+// A file name given as UTF-8 text.
+std::filesystem::path PathFromUtf8(const std::string &fileName);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "model/tree_grid.h"
+#include "model/xml.h"
+
+#include <string>
+
+// Attribute access rules for description and value elements.
+
+// True when node exists and has the attribute.
+bool HasAttribute(xml::Node node, const std::string &name);
+// The attribute as an integer; missing or not an integer raises the standard
+// conversion error.
+int GetIntAttribute(xml::Node node, const std::string &name);
+// The attribute as an integer, fallback when it is missing; not an integer
+// raises the standard conversion error.
+int GetIntAttribute(xml::Node node, const std::string &name, int fallback);
+// The attribute's text; empty when node or attribute is missing.
+std::string GetAttribute(xml::Node node, const std::string &name);
+// The attribute's text; fallback when the attribute is missing, empty when the
+// node itself is.
+std::string GetAttribute(xml::Node node, const std::string &name, const std::string &fallback);
+
+// XPath string literal for a value (quotes chosen so any text fits).
+std::string XPathLiteral(const std::string &value);
+
+// Grid node helpers.
+
+// Appends a node under parent (none: at the top level) carrying a copy of data.
+PVirtualNode AddTreeNode(ITreeGrid &grid, PVirtualNode parent, const TTreeData &data);
+// Clears everything but the caption.
+void ClearTreeData(TTreeData &data);
+// True when some leaf below node with Deactivator set holds a value other than "0".
+bool GroupHasActiveDeactivator(ITreeGrid &grid, PVirtualNode node);
+
+// " №" in front of an array element's number.
+inline constexpr const char *kNumberSign = " \u2116";

@@ -1,0 +1,580 @@
+#include "model/xml.h"
+
+#include "model/cp1251.h"
+#include "model/errors.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
+#include <libxslt/security.h>
+#include <libxslt/transform.h>
+#include <libxslt/xslt.h>
+#include <libxslt/xsltInternals.h>
+#include <libxslt/xsltutils.h>
+
+#include <climits>
+#include <cstdarg>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+namespace xml {
+
+namespace {
+
+// No network, no dictionary (so nodes move freely between documents), no
+// CDATA nodes (their text joins the text nodes), errors collected, not printed.
+// Entities are not substituted; DTDs are not loaded; the parser's own limits on
+// depth, text size and entity amplification stay on.
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NODICT | XML_PARSE_NOCDATA | XML_PARSE_NOERROR
+                              | XML_PARSE_NOWARNING;
+
+// The longest piece of a failing line quoted in a message.
+constexpr std::size_t kMaxSourceText = 200;
+
+const xmlChar *toXml(const std::string &text)
+{
+    return reinterpret_cast<const xmlChar *>(text.c_str());
+}
+
+std::string fromXml(const xmlChar *text)
+{
+    return text ? std::string(reinterpret_cast<const char *>(text)) : std::string();
+}
+
+// Takes ownership of a string libxml2 allocated.
+std::string takeXml(xmlChar *text)
+{
+    std::string result = fromXml(text);
+    xmlFree(text);
+    return result;
+}
+
+xmlParserInputPtr refuseExternalEntity(const char *, const char *, xmlParserCtxtPtr)
+{
+    return nullptr;
+}
+
+void ignoreGenericError(void *, const char *, ...) {}
+
+void ensureInitialised()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xmlSetExternalEntityLoader(refuseExternalEntity);
+        xsltInit();
+        xsltSecurityPrefsPtr prefs = xsltNewSecurityPrefs();
+        for (const auto option : {XSLT_SECPREF_READ_FILE, XSLT_SECPREF_WRITE_FILE, XSLT_SECPREF_CREATE_DIRECTORY,
+                                  XSLT_SECPREF_READ_NETWORK, XSLT_SECPREF_WRITE_NETWORK})
+            xsltSetSecurityPrefs(prefs, option, xsltSecurityForbid);
+        xsltSetDefaultSecurityPrefs(prefs);
+    });
+}
+
+// Collects the first error libxml2 or libxslt raises on this thread while it
+// lives, and keeps them off standard error.
+class ErrorCapture {
+public:
+    ErrorCapture()
+    {
+        ensureInitialised();
+        xmlSetStructuredErrorFunc(this, &ErrorCapture::onError);
+        xmlSetGenericErrorFunc(nullptr, ignoreGenericError);
+        xsltSetGenericErrorFunc(nullptr, ignoreGenericError);
+    }
+    ~ErrorCapture()
+    {
+        xmlSetStructuredErrorFunc(nullptr, nullptr);
+        xmlSetGenericErrorFunc(nullptr, nullptr);
+        xsltSetGenericErrorFunc(nullptr, nullptr);
+    }
+    ErrorCapture(const ErrorCapture &) = delete;
+    ErrorCapture &operator=(const ErrorCapture &) = delete;
+
+    bool HasError() const { return m_has; }
+    int Line() const { return m_line; }
+    const std::string &Message() const { return m_message; }
+
+private:
+    static void onError(void *self, xmlErrorPtr error)
+    {
+        auto *capture = static_cast<ErrorCapture *>(self);
+        if (capture->m_has || !error || error->level < XML_ERR_ERROR)
+            return;
+        capture->m_has = true;
+        capture->m_line = error->line;
+        capture->m_message = error->message ? error->message : "";
+        while (!capture->m_message.empty() && (capture->m_message.back() == '\n' || capture->m_message.back() == ' '))
+            capture->m_message.pop_back();
+    }
+
+    bool m_has = false;
+    int m_line = 0;
+    std::string m_message;
+};
+
+// The line'th line of text (counting from 1), as UTF-8, cut to a sensible length.
+std::string sourceLine(std::string_view text, int line, const char *encoding)
+{
+    std::size_t start = 0;
+    for (int n = 1; n < line && start < text.size(); ++n) {
+        const auto eol = text.find('\n', start);
+        if (eol == std::string_view::npos)
+            return {};
+        start = eol + 1;
+    }
+    auto end = text.find('\n', start);
+    if (end == std::string_view::npos)
+        end = text.size();
+    std::string_view raw = text.substr(start, std::min(end - start, kMaxSourceText));
+    while (!raw.empty() && raw.back() == '\r')
+        raw.remove_suffix(1);
+    const bool cp1251 = encoding && std::string_view(encoding) == "windows-1251";
+    if (!cp1251 && xmlCheckUTF8(reinterpret_cast<const xmlChar *>(std::string(raw).c_str())))
+        return std::string(raw);
+    return Cp1251ToUtf8(raw);
+}
+
+bool isBlank(const xmlChar *text)
+{
+    if (!text)
+        return true;
+    for (; *text; ++text)
+        if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r')
+            return false;
+    return true;
+}
+
+// Drops text nodes of white space only, as a DOM that does not preserve white
+// space does; indentation never counts as content.
+void stripBlankText(xmlNodePtr root)
+{
+    std::vector<xmlNodePtr> pending{root};
+    while (!pending.empty()) {
+        xmlNodePtr node = pending.back();
+        pending.pop_back();
+        for (xmlNodePtr child = node->children; child;) {
+            xmlNodePtr next = child->next;
+            if (child->type == XML_TEXT_NODE && isBlank(child->content)) {
+                xmlUnlinkNode(child);
+                xmlFreeNode(child);
+            } else if (child->type == XML_ELEMENT_NODE) {
+                pending.push_back(child);
+            }
+            child = next;
+        }
+    }
+}
+
+// Removed nodes are parked under a node that belongs to the document but not
+// to its tree, so handles to them stay valid until the document is freed.
+xmlNodePtr parkingFor(xmlDocPtr doc)
+{
+    if (!doc->_private)
+        doc->_private = xmlNewDocNode(doc, nullptr, BAD_CAST "removed", nullptr);
+    return static_cast<xmlNodePtr>(doc->_private);
+}
+
+void park(xmlNodePtr node)
+{
+    xmlUnlinkNode(node);
+    if (!node->doc) {
+        xmlFreeNode(node);
+        return;
+    }
+    // One holder per node, so adjacent text nodes are never merged away.
+    xmlNodePtr holder = xmlNewDocNode(node->doc, nullptr, BAD_CAST "holder", nullptr);
+    xmlAddChild(parkingFor(node->doc), holder);
+    xmlAddChild(holder, node);
+}
+
+xmlNodePtr raw(Node node)
+{
+    return node.Raw();
+}
+
+[[noreturn]] void fail(const std::string &message)
+{
+    throw EXmlError(message, 0, message, std::string());
+}
+
+void requireNode(const Node &node, const char *operation)
+{
+    if (!node)
+        fail(std::string("Обращение к отсутствующему узлу документа (") + operation + ")");
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------- Node
+
+NodeType Node::Type() const
+{
+    switch (m_node->type) {
+    case XML_ELEMENT_NODE:
+        return NodeType::Element;
+    case XML_ATTRIBUTE_NODE:
+        return NodeType::Attribute;
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+        return NodeType::Text;
+    case XML_PI_NODE:
+        return NodeType::ProcessingInstruction;
+    case XML_COMMENT_NODE:
+        return NodeType::Comment;
+    case XML_DOCUMENT_NODE:
+        return NodeType::Document;
+    default:
+        return NodeType::Other;
+    }
+}
+
+std::string Node::Name() const
+{
+    requireNode(*this, "Name");
+    switch (m_node->type) {
+    case XML_ELEMENT_NODE:
+    case XML_ATTRIBUTE_NODE:
+        if (m_node->ns && m_node->ns->prefix)
+            return fromXml(m_node->ns->prefix) + ":" + fromXml(m_node->name);
+        return fromXml(m_node->name);
+    case XML_TEXT_NODE:
+        return "#text";
+    case XML_CDATA_SECTION_NODE:
+        return "#cdata-section";
+    case XML_COMMENT_NODE:
+        return "#comment";
+    case XML_DOCUMENT_NODE:
+        return "#document";
+    default:
+        return fromXml(m_node->name);
+    }
+}
+
+std::string Node::Text() const
+{
+    requireNode(*this, "Text");
+    return takeXml(xmlNodeGetContent(m_node));
+}
+
+void Node::SetText(std::string_view text) const
+{
+    requireNode(*this, "SetText");
+    const std::string value(text);
+    if (m_node->type == XML_ATTRIBUTE_NODE) {
+        if (m_node->parent)
+            xmlSetProp(m_node->parent, m_node->name, toXml(value));
+        return;
+    }
+    if (m_node->type != XML_ELEMENT_NODE) {
+        xmlNodeSetContent(m_node, nullptr);
+        xmlNodeAddContentLen(m_node, toXml(value), static_cast<int>(value.size()));
+        return;
+    }
+    while (m_node->children)
+        park(m_node->children);
+    if (!value.empty())
+        xmlAddChild(m_node, xmlNewDocTextLen(m_node->doc, toXml(value), static_cast<int>(value.size())));
+}
+
+bool Node::HasAttribute(const std::string &name) const
+{
+    return m_node && m_node->type == XML_ELEMENT_NODE && xmlHasProp(m_node, toXml(name)) != nullptr;
+}
+
+std::optional<std::string> Node::Attribute(const std::string &name) const
+{
+    if (!m_node || m_node->type != XML_ELEMENT_NODE)
+        return std::nullopt;
+    xmlAttrPtr attr = xmlHasProp(m_node, toXml(name));
+    if (!attr)
+        return std::nullopt;
+    return takeXml(xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(attr)));
+}
+
+void Node::SetAttribute(const std::string &name, std::string_view value) const
+{
+    requireNode(*this, "SetAttribute");
+    if (!IsValidName(name))
+        fail("Недопустимое имя атрибута \"" + name + "\"");
+    xmlSetProp(m_node, toXml(name), toXml(std::string(value)));
+}
+
+bool Node::HasChildNodes() const
+{
+    return m_node && m_node->type != XML_ATTRIBUTE_NODE && m_node->children != nullptr;
+}
+
+Node Node::FirstChild() const
+{
+    return Node(m_node && m_node->type != XML_ATTRIBUTE_NODE ? m_node->children : nullptr);
+}
+
+Node Node::NextSibling() const
+{
+    return Node(m_node ? m_node->next : nullptr);
+}
+
+Node Node::Parent() const
+{
+    return Node(m_node ? m_node->parent : nullptr);
+}
+
+std::vector<Node> Node::ChildNodes() const
+{
+    std::vector<Node> children;
+    for (Node child = FirstChild(); child; child = child.NextSibling())
+        children.push_back(child);
+    return children;
+}
+
+Node Node::ChildElement(std::string_view name) const
+{
+    for (xmlNodePtr child = FirstChild().Raw(); child; child = child->next)
+        if (child->type == XML_ELEMENT_NODE && !child->ns && name == reinterpret_cast<const char *>(child->name))
+            return Node(child);
+    return Node();
+}
+
+std::vector<Node> Node::Select(const std::string &xpath) const
+{
+    requireNode(*this, "Select");
+    ErrorCapture capture;
+    std::unique_ptr<xmlXPathContext, decltype(&xmlXPathFreeContext)> context(xmlXPathNewContext(m_node->doc),
+                                                                             &xmlXPathFreeContext);
+    if (!context)
+        fail("Недостаточно памяти для выражения XPath");
+    context->node = m_node;
+    std::unique_ptr<xmlXPathObject, decltype(&xmlXPathFreeObject)> result(
+        xmlXPathEvalExpression(toXml(xpath), context.get()), &xmlXPathFreeObject);
+    if (!result)
+        fail("Ошибка в выражении XPath \"" + xpath + "\": " + (capture.HasError() ? capture.Message() : "?"));
+    std::vector<Node> nodes;
+    if (result->type == XPATH_NODESET && result->nodesetval) {
+        for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
+            xmlNodePtr node = result->nodesetval->nodeTab[i];
+            if (node && node->type != XML_NAMESPACE_DECL)
+                nodes.emplace_back(node);
+        }
+    }
+    return nodes;
+}
+
+Node Node::SelectSingle(const std::string &xpath) const
+{
+    const auto nodes = Select(xpath);
+    return nodes.empty() ? Node() : nodes.front();
+}
+
+Node Node::AppendChild(Node child) const
+{
+    requireNode(*this, "AppendChild");
+    requireNode(child, "AppendChild");
+    xmlNodePtr node = raw(child);
+    xmlUnlinkNode(node);
+    xmlNodePtr added = xmlAddChild(m_node, node);
+    if (!added)
+        fail("Не удалось добавить узел \"" + child.Name() + "\"");
+    return Node(added);
+}
+
+void Node::RemoveChild(Node child) const
+{
+    requireNode(*this, "RemoveChild");
+    if (!child || raw(child)->parent != m_node)
+        fail("Удаляемый узел не является дочерним");
+    park(raw(child));
+}
+
+Node Node::CloneInto(Document &target) const
+{
+    requireNode(*this, "CloneInto");
+    xmlNodePtr copy = xmlDocCopyNode(m_node, target.Raw(), 1);
+    if (!copy)
+        fail("Не удалось скопировать узел \"" + Name() + "\"");
+    park(copy); // owned by the target until it is appended
+    return Node(copy);
+}
+
+// ------------------------------------------------------------------ Document
+
+void DocumentDeleter::operator()(_xmlDoc *doc) const
+{
+    if (doc->_private)
+        xmlFreeNode(static_cast<xmlNodePtr>(doc->_private));
+    doc->_private = nullptr;
+    xmlFreeDoc(doc);
+}
+
+void StylesheetDeleter::operator()(_xsltStylesheet *sheet) const
+{
+    xsltFreeStylesheet(sheet);
+}
+
+Document::Document()
+{
+    ensureInitialised();
+    m_doc.reset(xmlNewDoc(BAD_CAST "1.0"));
+}
+
+Document::Document(DocumentPtr doc) : m_doc(std::move(doc)) {}
+
+std::optional<Document> Document::Parse(std::string_view text, ParseError &error, const char *encoding)
+{
+    ErrorCapture capture;
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+        error = {0, "Document too large", std::string()};
+        return std::nullopt;
+    }
+    std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> context(xmlNewParserCtxt(), &xmlFreeParserCtxt);
+    if (!context) {
+        error = {0, "Out of memory", std::string()};
+        return std::nullopt;
+    }
+    DocumentPtr doc(xmlCtxtReadMemory(context.get(), text.data(), static_cast<int>(text.size()), nullptr, encoding,
+                                      kParseOptions));
+    if (!doc || !context->wellFormed) {
+        error.line = capture.HasError() ? capture.Line() : 0;
+        error.reason = capture.HasError() ? capture.Message() : "Document is not well-formed";
+        error.sourceText = sourceLine(text, error.line, encoding);
+        return std::nullopt;
+    }
+    stripBlankText(reinterpret_cast<xmlNodePtr>(doc.get()));
+    return Document(std::move(doc));
+}
+
+std::optional<Document> Document::Load(const std::filesystem::path &path, ParseError &error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = {0, "Cannot open the file", std::string()};
+        return std::nullopt;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = {0, "Cannot read the file", std::string()};
+        return std::nullopt;
+    }
+    return Parse(text, error);
+}
+
+Node Document::AsNode() const
+{
+    return Node(reinterpret_cast<xmlNodePtr>(m_doc.get()));
+}
+
+Node Document::DocumentElement() const
+{
+    return Node(xmlDocGetRootElement(m_doc.get()));
+}
+
+void Document::SetDocumentElement(Node element)
+{
+    requireNode(element, "SetDocumentElement");
+    xmlUnlinkNode(raw(element));
+    xmlNodePtr old = xmlDocSetRootElement(m_doc.get(), raw(element));
+    if (old)
+        park(old);
+}
+
+Node Document::CreateElement(const std::string &name)
+{
+    if (!IsValidName(name))
+        fail("Недопустимое имя элемента \"" + name + "\"");
+    xmlNodePtr element = xmlNewDocNode(m_doc.get(), nullptr, toXml(name), nullptr);
+    park(element); // owned by the document until it is appended
+    return Node(element);
+}
+
+void Document::AppendProcessingInstruction(const std::string &target, const std::string &data)
+{
+    if (target != "xml") {
+        xmlNodePtr pi = xmlNewDocPI(m_doc.get(), toXml(target), toXml(data));
+        xmlAddChild(reinterpret_cast<xmlNodePtr>(m_doc.get()), pi);
+        return;
+    }
+    // Pseudo-attributes of the declaration: version="..." encoding="...".
+    auto pseudo = [&](const std::string &name) -> std::optional<std::string> {
+        const auto at = data.find(name + "=");
+        if (at == std::string::npos || at + name.size() + 1 >= data.size())
+            return std::nullopt;
+        const char quote = data[at + name.size() + 1];
+        const auto begin = at + name.size() + 2;
+        const auto end = data.find(quote, begin);
+        if (end == std::string::npos)
+            return std::nullopt;
+        return data.substr(begin, end - begin);
+    };
+    if (const auto version = pseudo("version")) {
+        xmlFree(const_cast<xmlChar *>(m_doc->version));
+        m_doc->version = xmlStrdup(toXml(*version));
+    }
+    if (const auto encoding = pseudo("encoding")) {
+        xmlFree(const_cast<xmlChar *>(m_doc->encoding));
+        m_doc->encoding = xmlStrdup(toXml(*encoding));
+    }
+}
+
+std::string Document::Encoding() const
+{
+    return fromXml(m_doc->encoding);
+}
+
+std::string Document::Save() const
+{
+    ErrorCapture capture;
+    xmlChar *buffer = nullptr;
+    int size = 0;
+    const std::string encoding = m_doc->encoding ? fromXml(m_doc->encoding) : "UTF-8";
+    xmlDocDumpFormatMemoryEnc(m_doc.get(), &buffer, &size, encoding.c_str(), 0);
+    if (!buffer)
+        fail("Не удалось сохранить документ в кодировке \"" + encoding + "\"");
+    std::string text(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(size));
+    xmlFree(buffer);
+    return text;
+}
+
+// ---------------------------------------------------------------- Stylesheet
+
+Stylesheet Stylesheet::Parse(std::string_view text)
+{
+    ParseError error;
+    auto doc = Document::Parse(text, error);
+    if (!doc)
+        throw EXmlError("Строка " + std::to_string(error.line) + ": " + error.reason, error.line, error.reason,
+                        error.sourceText);
+    ErrorCapture capture;
+    // The stylesheet takes the document over only when it succeeds.
+    StylesheetPtr sheet(xsltParseStylesheetDoc(doc->Raw()));
+    if (!sheet)
+        fail("Не удалось разобрать таблицу стилей: " + capture.Message());
+    [[maybe_unused]] _xmlDoc *ownedBySheet = doc->m_doc.release();
+    return Stylesheet(std::move(sheet));
+}
+
+std::string Stylesheet::TransformToText(const Document &input) const
+{
+    ErrorCapture capture;
+    DocumentPtr result(xsltApplyStylesheet(m_sheet.get(), input.Raw(), nullptr));
+    if (!result)
+        fail("Ошибка преобразования документа: " + capture.Message());
+    xmlChar *buffer = nullptr;
+    int size = 0;
+    if (xsltSaveResultToString(&buffer, &size, result.get(), m_sheet.get()) != 0 || (!buffer && size != 0))
+        fail("Ошибка сохранения результата преобразования: " + capture.Message());
+    std::string text = buffer ? std::string(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(size))
+                              : std::string();
+    xmlFree(buffer);
+    return text;
+}
+
+bool IsValidName(std::string_view name)
+{
+    ensureInitialised();
+    return !name.empty() && xmlValidateName(toXml(std::string(name)), 0) == 0;
+}
+
+} // namespace xml

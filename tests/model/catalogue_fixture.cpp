@@ -1,0 +1,44 @@
+#include "tests/model/catalogue_fixture.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+
+TTempDir::TTempDir()
+{
+    std::random_device random;
+    m_path = std::filesystem::temp_directory_path() / ("configurator-test-" + std::to_string(random()));
+    std::filesystem::create_directories(m_path);
+}
+
+TTempDir::~TTempDir()
+{
+    std::error_code ignored;
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string TTempDir::Write(const std::string &name, const std::string &bytes) const
+{
+    const auto path = m_path / name;
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return path.string();
+}
+
+std::string TTempDir::Read(const std::string &name) const
+{
+    std::ifstream in(m_path / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void RegisterPlainTestModels()
+{
+    for (const bool xml : {false, true}) {
+        RegisterConfigModel(xml, [xml](const std::filesystem::path &dir, std::uint16_t hw, std::uint16_t sw) {
+            auto model = std::make_shared<TPlainTestModel>(dir, hw, sw);
+            model->xml = xml;
+            return model;
+        });
+    }
+}

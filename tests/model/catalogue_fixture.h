@@ -1,0 +1,41 @@
+#pragma once
+
+#include "model/model.h"
+
+#include <filesystem>
+#include <string>
+
+// A scratch folder for catalogue, settings and image files, removed afterwards.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir &) = delete;
+    TTempDir &operator=(const TTempDir &) = delete;
+
+    const std::filesystem::path &Path() const { return m_path; }
+    std::string File(const std::string &name) const { return (m_path / name).string(); }
+    // Writes a file (bytes as given) and returns its path.
+    std::string Write(const std::string &name, const std::string &bytes) const;
+    std::string Read(const std::string &name) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+// A model with nothing of its own, for testing what the base class shares.
+class TPlainTestModel : public TAbstractConfigModel {
+public:
+    using TAbstractConfigModel::TAbstractConfigModel;
+    void FillTree(ITreeGrid &) override {}
+    int BlockSize(xml::Node) override { return 0; }
+    int DecodeBlock(xml::Node, xml::Node, const Bytes &, int start) override { return start; }
+    Bytes EncodeBlock(xml::Node, xml::Node) override { return {}; }
+    void AddArrayItem(ITreeGrid &, PVirtualNode) override {}
+    void DeleteArrayItem(ITreeGrid &, PVirtualNode) override {}
+    bool PreparePopupMenu(ITreeGrid &, PVirtualNode) override { return false; }
+    bool xml = false; // which registration created it
+};
+
+// Registers TPlainTestModel for both formats, marking which one it came from.
+void RegisterPlainTestModels();

@@ -1,0 +1,41 @@
+#include "model/errors.h"
+
+#include <gtest/gtest.h>
+
+TEST(StrToInt, AcceptsDecimalAndDollarHex)
+{
+    const struct {
+        const char *text;
+        std::int32_t value;
+    } cases[] = {{"0", 0},          {"42", 42},         {"-17", -17},       {"+5", 5},
+                 {"$1F", 31},       {"$ff", 255},       {"2147483647", 2147483647},
+                 {"-2147483648", -2147483647 - 1},      {"$FFFFFFFF", -1},  {"007", 7}};
+    for (const auto &c : cases)
+        EXPECT_EQ(StrToInt(c.text), c.value) << c.text;
+}
+
+TEST(StrToInt, RejectsEverythingElseWithTheStandardMessage)
+{
+    for (const char *text : {"", " 1", "1 ", "1.5", "abc", "0x10", "$", "-", "2147483648", "$100000000", "12a"}) {
+        try {
+            StrToInt(text);
+            ADD_FAILURE() << "accepted " << text;
+        } catch (const EConvertError &e) {
+            EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' is not a valid integer value");
+        }
+    }
+}
+
+TEST(StrToIntWide, CoversEveryFourByteValue)
+{
+    EXPECT_EQ(StrToIntWide("4294967295"), 4294967295LL);
+    EXPECT_EQ(StrToIntWide("-2147483648"), -2147483648LL);
+    EXPECT_THROW(StrToIntWide("4294967296"), EConvertError);
+    EXPECT_THROW(StrToIntWide("-2147483649"), EConvertError);
+}
+
+TEST(Format, FormatsLikePrintf)
+{
+    EXPECT_EQ(Format("%d/%d #%d", 0, 3, 1), "0/3 #1");
+    EXPECT_EQ(Format("%s", std::string(5000, 'x').c_str()).size(), 5000u);
+}

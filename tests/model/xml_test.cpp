@@ -1,0 +1,218 @@
+#include "model/cp1251.h"
+#include "model/errors.h"
+#include "model/xml.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+xml::Document parse(std::string_view text, const char *encoding = nullptr)
+{
+    xml::ParseError error;
+    auto doc = xml::Document::Parse(text, error, encoding);
+    if (!doc)
+        ADD_FAILURE() << "line " << error.line << ": " << error.reason;
+    return doc ? std::move(*doc) : xml::Document();
+}
+
+xml::ParseError parseError(std::string_view text)
+{
+    xml::ParseError error;
+    EXPECT_FALSE(xml::Document::Parse(text, error)) << text.substr(0, 80);
+    return error;
+}
+
+} // namespace
+
+TEST(XmlDocument, IndentationIsNotContent)
+{
+    auto doc = parse("<devices>\n  <device hw=\"1\">\n    <block>  </block>\n  </device>\n</devices>\n");
+    const xml::Node device = doc.DocumentElement().FirstChild();
+    EXPECT_EQ(device.Name(), "device");
+    EXPECT_EQ(doc.DocumentElement().ChildNodes().size(), 1u);
+    EXPECT_EQ(device.ChildNodes().size(), 1u);
+    EXPECT_FALSE(device.FirstChild().HasChildNodes());
+}
+
+TEST(XmlDocument, ParseErrorsGiveLineReasonAndSourceText)
+{
+    const auto error = parseError("<config>\n  <a>1</a>\n  <b>2</a>\n</config>");
+    EXPECT_EQ(error.line, 3);
+    EXPECT_FALSE(error.reason.empty());
+    EXPECT_EQ(error.sourceText, "  <b>2</a>");
+}
+
+TEST(XmlDocument, TextsThatAreNotDocuments)
+{
+    const struct {
+        const char *what;
+        std::string text;
+    } cases[] = {
+        {"empty", ""},
+        {"cut off", "<?xml version=\"1.0\"?>\n<config hw=\"1\"><a>"},
+        {"two roots", "<a/><b/>"},
+        {"NUL byte", std::string("<a>x\0y</a>", 10)},
+        {"invalid UTF-8", "<?xml version=\"1.0\" encoding=\"utf-8\"?><a>\xFF\xFE</a>"},
+        {"not XML", "hello"},
+    };
+    for (const auto &c : cases) {
+        xml::ParseError error;
+        EXPECT_FALSE(xml::Document::Parse(c.text, error)) << c.what;
+        EXPECT_FALSE(error.reason.empty()) << c.what;
+    }
+}
+
+TEST(XmlDocument, BillionLaughsFailsToLoad)
+{
+    std::string text = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY lol \"lol\">\n";
+    text += "<!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n";
+    for (int i = 2; i <= 9; ++i) {
+        text += "<!ENTITY lol" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            text += "&lol" + std::to_string(i - 1) + ";";
+        text += "\">\n";
+    }
+    text += "]>\n<config hw=\"1\" sw=\"1\"><a>&lol9;</a></config>";
+    parseError(text);
+}
+
+TEST(XmlDocument, ExternalEntitiesAreNeverRead)
+{
+    const auto secret = std::filesystem::path(::testing::TempDir()) / "configurator-secret.txt";
+    std::ofstream(secret) << "TOP-SECRET-CONTENT";
+    const std::string text = "<?xml version=\"1.0\"?>\n<!DOCTYPE config [<!ENTITY xxe SYSTEM \"file://"
+                             + secret.string() + "\">]>\n<config hw=\"1\" sw=\"2\"><a>&xxe;</a></config>";
+    xml::ParseError error;
+    auto doc = xml::Document::Parse(text, error);
+    if (doc) {
+        EXPECT_EQ(doc->DocumentElement().Text().find("TOP-SECRET"), std::string::npos);
+        EXPECT_EQ(doc->Save().find("TOP-SECRET"), std::string::npos);
+    }
+    EXPECT_EQ(error.sourceText.find("TOP-SECRET"), std::string::npos);
+}
+
+TEST(XmlDocument, ParserLimitsHoldForHostileSizes)
+{
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    parseError(deep);
+    parseError("<a b=\"" + std::string(50 * 1024 * 1024, 'x') + "\"/>");
+}
+
+TEST(XmlDocument, EncodingOverrideTakesBytesAsWindows1251)
+{
+    const std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?><config><name>\xCF\xF0\xE8\xE2\xE5\xF2</name></config>";
+    auto doc = parse(text, "windows-1251");
+    EXPECT_EQ(doc.DocumentElement().Text(), "Привет");
+}
+
+TEST(XmlDocument, SpecialCharactersRoundTripInBothEncodings)
+{
+    const std::string tricky = "a & b < c > d \" e ' f Привет №1";
+    for (const char *encoding : {"utf-8", "windows-1251"}) {
+        xml::Document doc;
+        doc.AppendProcessingInstruction("xml", std::string("version=\"1.0\" encoding=\"") + encoding + "\"");
+        xml::Node root = doc.CreateElement("config");
+        root.SetAttribute("note", tricky);
+        doc.SetDocumentElement(root);
+        root.AppendChild(doc.CreateElement("text")).SetText(tricky);
+        const std::string saved = doc.Save();
+        EXPECT_NE(saved.find(std::string("encoding=\"") + encoding + "\""), std::string::npos) << saved;
+        if (std::string(encoding) == "windows-1251") {
+            EXPECT_NE(saved.find(Utf8ToCp1251("Привет")), std::string::npos);
+        }
+        auto loaded = parse(saved);
+        EXPECT_EQ(loaded.DocumentElement().Attribute("note"), tricky) << encoding;
+        EXPECT_EQ(loaded.DocumentElement().FirstChild().Text(), tricky) << encoding;
+    }
+}
+
+TEST(XmlNode, SelectEvaluatesRelativeToTheNode)
+{
+    auto doc = parse(R"(<devices><device hw="1"><block><item name="a"/><item name="b"/></block>
+                        <array name="x" start="1"/></device></devices>)");
+    const auto devices = doc.AsNode().Select("/devices/device");
+    ASSERT_EQ(devices.size(), 1u);
+    const xml::Node block = devices[0].SelectSingle("block");
+    EXPECT_EQ(block.Select("item").size(), 2u);
+    EXPECT_EQ(block.SelectSingle("item[@name=\"b\"]").Attribute("name"), "b");
+    EXPECT_EQ(devices[0].SelectSingle("array[@name=\"x\"]").Attribute("start"), "1");
+    EXPECT_EQ(devices[0].SelectSingle("@hw").Text(), "1");
+    EXPECT_FALSE(devices[0].SelectSingle("struct[@name=\"x\"]"));
+    EXPECT_THROW(devices[0].Select("item[@name="), EXmlError);
+}
+
+TEST(XmlNode, TextConcatenatesAndSetTextReplaces)
+{
+    auto doc = parse("<a>x<b>y<c>z</c></b>w</a>");
+    xml::Node a = doc.DocumentElement();
+    EXPECT_EQ(a.Text(), "xyzw");
+    const xml::Node b = a.ChildElement("b");
+    a.SetText("new");
+    EXPECT_EQ(a.ChildNodes().size(), 1u);
+    EXPECT_EQ(a.Text(), "new");
+    EXPECT_EQ(b.Text(), "yz"); // a removed child stays readable
+    a.SetText("");
+    EXPECT_FALSE(a.HasChildNodes());
+}
+
+TEST(XmlNode, AppendMovesBetweenDocumentsAndRemoveKeepsHandles)
+{
+    auto source = parse("<config><p1>1</p1><p2>2</p2></config>");
+    auto target = parse("<config hw=\"1\"><p0>0</p0></config>");
+    xml::Node from = source.DocumentElement();
+    xml::Node to = target.DocumentElement();
+    while (from.FirstChild())
+        to.AppendChild(from.FirstChild());
+    EXPECT_FALSE(from.HasChildNodes());
+    ASSERT_EQ(to.ChildNodes().size(), 3u);
+    EXPECT_EQ(to.ChildNodes()[2].Name(), "p2");
+
+    const xml::Node p1 = to.ChildElement("p1");
+    to.RemoveChild(p1);
+    EXPECT_EQ(p1.Text(), "1");
+    EXPECT_EQ(to.ChildNodes().size(), 2u);
+    EXPECT_THROW(to.RemoveChild(p1), EXmlError);
+}
+
+TEST(XmlNode, CloneIntoCopiesDeeply)
+{
+    auto source = parse("<config><arr><e><f>5</f></e></arr></config>");
+    xml::Document target;
+    xml::Node root = target.CreateElement("config");
+    target.SetDocumentElement(root);
+    const xml::Node copy = root.AppendChild(source.DocumentElement().FirstChild().CloneInto(target));
+    source.DocumentElement().FirstChild().FirstChild().FirstChild().SetText("6");
+    EXPECT_EQ(copy.Text(), "5");
+    EXPECT_EQ(target.Save().find("<arr><e><f>5</f></e></arr>") != std::string::npos, true) << target.Save();
+}
+
+TEST(XmlDocument, InvalidNamesAreRefused)
+{
+    xml::Document doc;
+    EXPECT_THROW(doc.CreateElement(""), EXmlError);
+    EXPECT_THROW(doc.CreateElement("1abc"), EXmlError);
+    EXPECT_THROW(doc.CreateElement("a b"), EXmlError);
+    EXPECT_NO_THROW(doc.CreateElement("имя"));
+    EXPECT_FALSE(xml::IsValidName(""));
+    EXPECT_TRUE(xml::IsValidName("value"));
+}
+
+TEST(XmlStylesheet, IdentityTransformIndentsAndEncodes)
+{
+    const auto sheet = xml::Stylesheet::Parse(R"xsl(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:output method="xml" encoding="windows-1251" indent="yes"/>
+  <xsl:template match="@* | node()"><xsl:copy><xsl:apply-templates select="@* | node()"/></xsl:copy></xsl:template>
+</xsl:stylesheet>)xsl");
+    auto doc = parse("<config hw=\"5\" sw=\"300\"><a><value i=\"0\">Да</value></a><b/></config>");
+    const std::string text = sheet.TransformToText(doc);
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<config hw=\"5\" sw=\"300\">\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\n  <a>\n    <value i=\"0\">" + Utf8ToCp1251("Да") + "</value>\n  </a>\n  <b/>\n</config>"),
+              std::string::npos)
+        << text;
+    EXPECT_THROW(xml::Stylesheet::Parse("<not-a-stylesheet/>"), EXmlError);
+}
