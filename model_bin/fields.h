@@ -1,0 +1,39 @@
+#pragma once
+
+// Conversion of binary block fields between their bytes and the value texts
+// shown in the grid, and the phone number codec.
+
+#include "link/bytes.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What one item's field looks like, from its description attributes.
+struct TFieldParams {
+    std::string name;          // the item's name, for messages
+    std::string type = "int";  // a type word; any word not listed for the conversions is an integer
+    int size = 1;              // bytes of the field
+    int bits = 8;              // bits of one stored integer or mask element
+    bool hasBits = false;      // the item carries a bits attribute
+    std::int32_t mul = 1;
+    std::int32_t div = 1;
+    std::int32_t add = 0;
+    std::int32_t sub = 0;
+};
+
+// The value text of the field whose first byte is block[position - 1]
+// (positions count from 1), after the character filter. maskIndex selects a
+// mask element (0 otherwise).
+std::string ReadField(const Bytes &block, int position, const TFieldParams &field, int maskIndex);
+
+// The field's bytes for a value text: field.size of them ("phone": 8).
+Bytes WriteField(const std::string &text, const TFieldParams &field);
+
+// One field holding the mask elements of one array index, in mask order.
+Bytes PackMaskElements(const TFieldParams &field, const std::vector<std::string> &texts);
+
+// Phone fields: one place per nibble, 0-9 digits, A "+", D unused.
+std::string PhoneBytesToText(const Bytes &bytes);
+Bytes PhoneTextToBytes(const std::string &text);
+void SetNibble(std::uint8_t &byte, std::uint8_t value, bool high);
