@@ -1,6 +1,9 @@
 #include "model/tools.h"
 
 #include "model/errors.h"
+#include "model/model.h"
+
+#include <functional>
 
 bool HasAttribute(xml::Node node, const std::string &name)
 {
@@ -79,4 +82,61 @@ bool GroupHasActiveDeactivator(ITreeGrid &grid, PVirtualNode node)
             return true;
     }
     return false;
+}
+
+std::string ItemType(xml::Node item)
+{
+    return GetAttribute(item, "type", "int");
+}
+
+bool IsTextType(const std::string &type)
+{
+    static const char *const kTextTypes[] = {"string", "pswd_string", "ip_string", "phone", "hex", "hex_array",
+                                             "dec_array", "int"};
+    for (const char *word : kTextTypes)
+        if (type == word)
+            return true;
+    return false;
+}
+
+std::string ValueCellText(IConfigModel *model, const TTreeData &data)
+{
+    if (!data.Description || data.Description.HasChildNodes() || !data.Value)
+        return std::string();
+    const std::string type = ItemType(data.Description);
+    const std::string text = data.Value.Text();
+    if (IsTextType(type))
+        return text;
+    if (type == "bool")
+        return text == "1" ? "Да" : "Нет";
+    const xml::Node choices = model ? model->FindEnum(type) : xml::Node();
+    // A type naming no enumeration shows its text as it is.
+    if (!choices)
+        return text;
+    std::string caption;
+    for (xml::Node choice = choices.FirstChild(); choice; choice = choice.NextSibling())
+        if (GetAttribute(choice, "value") == text)
+            caption = GetAttribute(choice, "caption");
+    return caption;
+}
+
+std::string TreeText(IConfigModel *model, ITreeGrid &grid)
+{
+    std::string text;
+    std::function<void(PVirtualNode, int)> visit = [&](PVirtualNode parent, int depth) {
+        for (int i = 0; i < grid.ChildCount(parent); ++i) {
+            PVirtualNode node = grid.Child(parent, i);
+            const TTreeData &data = grid.Data(node);
+            text.append(static_cast<std::size_t>(depth) * 2, ' ');
+            text += data.Caption;
+            if (data.Gray)
+                text += " [отключено]";
+            if (data.Description && !data.Description.HasChildNodes() && data.Value)
+                text += " = " + ValueCellText(model, data);
+            text += '\n';
+            visit(node, depth + 1);
+        }
+    };
+    visit(nullptr, 0);
+    return text;
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+class IConfigModel;
+
 // Attribute access rules for description and value elements.
 
 // True when node exists and has the attribute.
@@ -32,6 +34,19 @@ PVirtualNode AddTreeNode(ITreeGrid &grid, PVirtualNode parent, const TTreeData &
 void ClearTreeData(TTreeData &data);
 // True when some leaf below node with Deactivator set holds a value other than "0".
 bool GroupHasActiveDeactivator(ITreeGrid &grid, PVirtualNode node);
+
+// Text of column "Значение" for a node: a leaf's value text by the item's type
+// ("Да"/"Нет" for "bool", the caption of the matching choice for an enum, the
+// text itself otherwise); empty for group nodes and nodes without a value.
+std::string ValueCellText(IConfigModel *model, const TTreeData &data);
+
+// The whole tree as indented text, one node a line: "caption = value", grey
+// nodes marked. What the command-line tool prints and tests compare.
+std::string TreeText(IConfigModel *model, ITreeGrid &grid);
+
+// The type word of an item, "int" when it has none.
+std::string ItemType(xml::Node item);
+bool IsTextType(const std::string &type);
 
 // " №" in front of an array element's number.
 inline constexpr const char *kNumberSign = " \u2116";

@@ -381,6 +381,14 @@ Node Node::AppendChild(Node child) const
     return Node(added);
 }
 
+Node Node::AppendNewElement(const std::string &name) const
+{
+    requireNode(*this, "AppendNewElement");
+    if (!IsValidName(name))
+        fail("Недопустимое имя элемента \"" + name + "\"");
+    return Node(xmlNewChild(m_node, nullptr, toXml(name), nullptr));
+}
+
 void Node::RemoveChild(Node child) const
 {
     requireNode(*this, "RemoveChild");

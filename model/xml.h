@@ -74,6 +74,9 @@ public:
     // Appends child as the last child, moving it from its parent or from
     // another document. Returns the appended node.
     Node AppendChild(Node child) const;
+    // Creates an element and appends it as the last child in one step.
+    // Raises EXmlError for a name that is not a valid XML name.
+    Node AppendNewElement(const std::string &name) const;
     // Detaches child from this node; its handle stays valid.
     void RemoveChild(Node child) const;
     // A deep copy of this node owned by target, not yet in its tree.

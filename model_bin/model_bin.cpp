@@ -1,0 +1,451 @@
+#include "model_bin/model_bin.h"
+
+#include "model/errors.h"
+#include "model/tools.h"
+
+#include <climits>
+
+namespace {
+
+// Structs inside structs go this deep at most; deeper is a struct that contains itself.
+constexpr int kMaxNesting = 32;
+
+std::vector<xml::Node> childElements(xml::Node parent, std::string_view name)
+{
+    std::vector<xml::Node> elements;
+    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
+        if (child.IsElement() && child.Name() == name)
+            elements.push_back(child);
+    return elements;
+}
+
+// The value elements of an item element by their index attributes, first one
+// winning, as "value[@a="i"]" and "value[@a="i" and @m="j"]" select them.
+class TValueIndex {
+public:
+    TValueIndex(xml::Node element, const std::string &arrayName, const std::string &maskName = std::string())
+    {
+        for (xml::Node value : childElements(element, "value")) {
+            const auto a = value.Attribute(arrayName);
+            const auto m = maskName.empty() ? std::optional<std::string>("") : value.Attribute(maskName);
+            if (a && m)
+                m_values.emplace(*a + '\n' + *m, value);
+        }
+    }
+
+    xml::Node Find(int index, std::optional<int> mask = std::nullopt) const
+    {
+        const auto it = m_values.find(std::to_string(index) + '\n' + (mask ? std::to_string(*mask) : std::string()));
+        return it == m_values.end() ? xml::Node() : it->second;
+    }
+
+private:
+    std::unordered_map<std::string, xml::Node> m_values;
+};
+
+[[noreturn]] void missingItem(const std::string &name)
+{
+    throw EConfigError(Format("В настройках нет параметра \"%s\".", name.c_str()));
+}
+
+[[noreturn]] void missingValue(const std::string &name, const std::string &index)
+{
+    throw EConfigError(Format("В настройках нет значения параметра \"%s\" (%s).", name.c_str(), index.c_str()));
+}
+
+void checkNesting(int depth, xml::Node list)
+{
+    if (depth > kMaxNesting)
+        throw EDescriptionError(
+            Format("Структура \"%s\" содержит саму себя.", GetAttribute(list, "name").c_str()));
+}
+
+int checkedTotal(long long total)
+{
+    if (total < 0 || total > INT_MAX)
+        throw EDescriptionError("Размер блока в описании недопустим.");
+    return static_cast<int>(total);
+}
+
+TTreeData nodeData(const std::string &caption)
+{
+    TTreeData data;
+    data.Caption = caption;
+    return data;
+}
+
+// Closes the grid's update bracket however the fill ends.
+class TUpdateBracket {
+public:
+    explicit TUpdateBracket(ITreeGrid &grid) : m_grid(grid) { m_grid.BeginUpdate(); }
+    ~TUpdateBracket() { m_grid.EndUpdate(); }
+    TUpdateBracket(const TUpdateBracket &) = delete;
+    TUpdateBracket &operator=(const TUpdateBracket &) = delete;
+
+private:
+    ITreeGrid &m_grid;
+};
+
+} // namespace
+
+void RegisterBinaryConfigModel()
+{
+    RegisterConfigModel(false, [](const std::filesystem::path &dir, std::uint16_t hw, std::uint16_t sw) {
+        return std::make_shared<TBinaryConfigModel>(dir, hw, sw);
+    });
+}
+
+void TBinaryConfigModel::RefreshIndex()
+{
+    if (m_indexedDevice == Device)
+        return;
+    m_structs.clear();
+    m_arrays.clear();
+    m_indexedDevice = Device;
+    if (!Device)
+        return;
+    for (xml::Node child = Device.FirstChild(); child; child = child.NextSibling()) {
+        if (!child.IsElement())
+            continue;
+        const std::string kind = child.Name();
+        if (kind == "struct" || kind == "array") {
+            if (const auto name = child.Attribute("name"))
+                (kind == "struct" ? m_structs : m_arrays).emplace(*name, child);
+        }
+    }
+}
+
+xml::Node TBinaryConfigModel::FindStruct(const std::string &name)
+{
+    RefreshIndex();
+    const auto it = m_structs.find(name);
+    return it == m_structs.end() ? xml::Node() : it->second;
+}
+
+TBinaryConfigModel::TArrayInfo TBinaryConfigModel::ArrayInfo(xml::Node item, const char *attribute)
+{
+    TArrayInfo info;
+    const auto name = item.Attribute(attribute);
+    if (!name) {
+        info.count = 1;
+        return info;
+    }
+    RefreshIndex();
+    const auto it = m_arrays.find(*name);
+    const xml::Node array = it == m_arrays.end() ? xml::Node() : it->second;
+    info.name = *name;
+    info.start = GetIntAttribute(array, "start");
+    info.count = GetIntAttribute(array, "count");
+    if (info.count < 0)
+        throw EDescriptionError(Format("Массив \"%s\": недопустимое число элементов %d.", name->c_str(), info.count));
+    return info;
+}
+
+TFieldParams TBinaryConfigModel::FieldParams(xml::Node item, bool writing)
+{
+    TFieldParams field;
+    field.name = GetAttribute(item, "name");
+    field.type = GetAttribute(item, "type", "int");
+    field.size = GetIntAttribute(item, "size", writing ? 1 : 0);
+    field.hasBits = HasAttribute(item, "bits");
+    field.bits = GetIntAttribute(item, "bits", 8 * field.size);
+    field.mul = GetIntAttribute(item, "mul", 1);
+    field.div = GetIntAttribute(item, "div", 1);
+    field.add = GetIntAttribute(item, "add", 0);
+    field.sub = GetIntAttribute(item, "sub", 0);
+    return field;
+}
+
+// ---------------------------------------------------------------- block size
+
+int TBinaryConfigModel::BlockSize(xml::Node block)
+{
+    return SizeOf(block, 0);
+}
+
+int TBinaryConfigModel::SizeOf(xml::Node list, int depth)
+{
+    checkNesting(depth, list);
+    long long total = 0;
+    for (xml::Node item : childElements(list, "item")) {
+        long long width = 0;
+        const xml::Node structNode = HasAttribute(item, "type") ? FindStruct(GetAttribute(item, "type")) : xml::Node();
+        if (structNode) {
+            width = SizeOf(structNode, depth + 1);
+        } else {
+            width = GetIntAttribute(item, "size");
+            if (width < 0)
+                throw EDescriptionError(
+                    Format("Элемент \"%s\": недопустимая ширина поля.", GetAttribute(item, "name").c_str()));
+        }
+        total += width * ArrayInfo(item, "array").count;
+        checkedTotal(total);
+    }
+    return checkedTotal(total);
+}
+
+// ------------------------------------------------------------------ decoding
+
+int TBinaryConfigModel::DecodeBlock(xml::Node block, xml::Node parent, const Bytes &data, int start)
+{
+    return Decode(block, parent, data, start, 0);
+}
+
+int TBinaryConfigModel::Decode(xml::Node list, xml::Node parent, const Bytes &data, int position, int depth)
+{
+    checkNesting(depth, list);
+    const xml::Node target = parent ? parent : ValueDoc.DocumentElement();
+    for (xml::Node item : childElements(list, "item")) {
+        const TFieldParams field = FieldParams(item, false);
+        const TArrayInfo array = ArrayInfo(item, "array");
+        const TArrayInfo mask = ArrayInfo(item, "mask");
+        if (field.size < 0)
+            throw EDescriptionError(Format("Элемент \"%s\": недопустимая ширина поля.", field.name.c_str()));
+        if (GetIntAttribute(item, "active", 1) != 1) {
+            position = checkedTotal(position + static_cast<long long>(field.size) * array.count);
+            continue;
+        }
+        const xml::Node structNode = FindStruct(field.type);
+        const xml::Node element = ValueDoc.CreateElement(field.name);
+        for (int a = 0; a < array.count; ++a) {
+            for (int m = 0; m < mask.count; ++m) {
+                const xml::Node value = element.AppendNewElement("value");
+                if (!array.name.empty())
+                    value.SetAttribute(array.name, std::to_string(array.start + a));
+                if (!mask.name.empty())
+                    value.SetAttribute(mask.name, std::to_string(mask.start + m));
+                if (structNode)
+                    position = Decode(structNode, value, data, position, depth + 1);
+                else
+                    value.SetText(ReadField(data, position, field, m));
+            }
+            position = checkedTotal(static_cast<long long>(position) + field.size);
+        }
+        target.AppendChild(element);
+    }
+    return position;
+}
+
+// ------------------------------------------------------------------ encoding
+
+Bytes TBinaryConfigModel::EncodeBlock(xml::Node block, xml::Node parent)
+{
+    Bytes out;
+    Encode(block, parent, out, 0);
+    return out;
+}
+
+void TBinaryConfigModel::Encode(xml::Node list, xml::Node parent, Bytes &out, int depth)
+{
+    checkNesting(depth, list);
+    const xml::Node source = parent ? parent : ValueDoc.DocumentElement();
+    auto append = [&out](const Bytes &bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); };
+    for (xml::Node item : childElements(list, "item")) {
+        const TFieldParams field = FieldParams(item, true);
+        const bool hasArray = HasAttribute(item, "array");
+        const bool hasMask = HasAttribute(item, "mask");
+        if (GetIntAttribute(item, "active", 1) != 1) {
+            if (hasArray)
+                throw EConfigError("Атрибут \"array\" несовместим с условием \"active=0\"");
+            if (field.size < 0)
+                throw EDescriptionError(Format("Элемент \"%s\": недопустимая ширина поля.", field.name.c_str()));
+            out.insert(out.end(), static_cast<std::size_t>(field.size), 0xFF);
+            continue;
+        }
+        const xml::Node element = source ? source.ChildElement(field.name) : xml::Node();
+        if (!element)
+            missingItem(field.name);
+        const xml::Node structNode = FindStruct(field.type);
+        const TArrayInfo mask = ArrayInfo(item, "mask");
+
+        // The mask elements of one array index (or of the item without array).
+        auto packMask = [&](const TValueIndex &values, std::optional<int> index) {
+            std::vector<std::string> texts;
+            for (int k = 0; k < mask.count; ++k) {
+                const xml::Node value = index ? values.Find(*index, mask.start + k) : values.Find(mask.start + k);
+                if (!value)
+                    missingValue(field.name, mask.name + " " + std::to_string(mask.start + k));
+                texts.push_back(value.Text());
+            }
+            append(PackMaskElements(field, texts));
+        };
+
+        if (!hasArray) {
+            if (hasMask) {
+                packMask(TValueIndex(element, mask.name), std::nullopt);
+                continue;
+            }
+            const xml::Node value = element.ChildElement("value");
+            if (!value)
+                missingValue(field.name, "value");
+            if (structNode)
+                Encode(structNode, value, out, depth + 1);
+            else
+                append(WriteField(value.Text(), field));
+            continue;
+        }
+        const TArrayInfo array = ArrayInfo(item, "array");
+        const TValueIndex values(element, array.name, hasMask ? mask.name : std::string());
+        for (int a = 0; a < array.count; ++a) {
+            const int index = array.start + a;
+            if (hasMask) {
+                packMask(values, index);
+                continue;
+            }
+            const xml::Node value = values.Find(index);
+            if (!value)
+                missingValue(field.name, array.name + " " + std::to_string(index));
+            if (structNode)
+                Encode(structNode, value, out, depth + 1);
+            else
+                append(WriteField(value.Text(), field));
+        }
+    }
+}
+
+// ------------------------------------------------------------------ the tree
+
+void TBinaryConfigModel::FillTree(ITreeGrid &grid)
+{
+    grid.Clear();
+    TUpdateBracket bracket(grid);
+    if (!Device)
+        return;
+    const std::vector<xml::Node> arrays = childElements(Device, "array");
+    const xml::Node config = ValueDoc.DocumentElement();
+    for (xml::Node block : childElements(Device, "block")) {
+        PVirtualNode node = AddTreeNode(grid, nullptr, nodeData(GetAttribute(block, "caption")));
+        LayOut(grid, node, block, config, arrays, 0);
+    }
+}
+
+void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node list, xml::Node itemsParent,
+                                const std::vector<xml::Node> &arrays, int depth)
+{
+    checkNesting(depth, list);
+    const std::vector<xml::Node> items = childElements(list, "item");
+    auto elementOf = [&](xml::Node item) {
+        const std::string name = GetAttribute(item, "name");
+        const xml::Node element = itemsParent ? itemsParent.ChildElement(name) : xml::Node();
+        if (!element)
+            missingItem(name);
+        return element;
+    };
+
+    // Array groups, in the order of the device's arrays.
+    for (xml::Node arrayNode : arrays) {
+        const std::string arrayName = GetAttribute(arrayNode, "name");
+        std::vector<xml::Node> selected;
+        bool ownGroup = false;
+        for (xml::Node item : items) {
+            const auto ownArray = item.Attribute("array");
+            const auto maskArray = item.Attribute("mask");
+            if (ownArray != arrayName && maskArray != arrayName)
+                continue;
+            selected.push_back(item);
+            // Items with an array and a mask of another array belong to that mask's group.
+            if (!maskArray || *maskArray == arrayName)
+                ownGroup = true;
+        }
+        if (!ownGroup)
+            continue;
+
+        const std::string caption = GetAttribute(arrayNode, "caption");
+        PVirtualNode group = AddTreeNode(grid, parent, nodeData(caption));
+        const int start = GetIntAttribute(arrayNode, "start");
+        const int count = GetIntAttribute(arrayNode, "count");
+        if (count <= 0)
+            continue;
+
+        // What each item of this group needs, looked up once for all indices.
+        struct TGroupItem {
+            xml::Node item;
+            xml::Node structNode;
+            bool masked = false;
+            bool deactivator = false;
+            std::string caption;
+            TValueIndex values;
+            std::optional<TArrayInfo> own; // masked items with an array of their own
+            std::string ownCaption;
+        };
+        std::vector<TGroupItem> groupItems;
+        bool anyDeactivator = false;
+        for (xml::Node item : selected) {
+            const auto maskArray = item.Attribute("mask");
+            if (maskArray && *maskArray != arrayName)
+                continue;
+            const xml::Node element = elementOf(item);
+            const xml::Node structNode = FindStruct(GetAttribute(item, "type", "int"));
+            const bool masked = maskArray.has_value() && !structNode;
+            const bool ownArray = masked && HasAttribute(item, "array");
+            std::optional<TArrayInfo> own;
+            std::string ownCaption;
+            if (ownArray) {
+                own = ArrayInfo(item, "array");
+                ownCaption = GetAttribute(m_arrays.at(own->name), "caption");
+            }
+            const bool deactivator = HasAttribute(item, "deactivator");
+            anyDeactivator = anyDeactivator || deactivator;
+            groupItems.push_back({item, structNode, masked, deactivator, GetAttribute(item, "caption"),
+                                  ownArray ? TValueIndex(element, own->name, arrayName) : TValueIndex(element, arrayName),
+                                  own, ownCaption});
+        }
+
+        for (int index = start; index < start + count; ++index) {
+            TTreeData elementData = nodeData(caption + kNumberSign + std::to_string(index));
+            elementData.Gray = anyDeactivator;
+            PVirtualNode elementNode = AddTreeNode(grid, group, elementData);
+            // An element is switched off while all its deactivators hold "0".
+            auto addLeaf = [&](PVirtualNode under, const TTreeData &data) {
+                if (data.Deactivator && !data.Value)
+                    missingValue(GetAttribute(data.Description, "name"), arrayName + " " + std::to_string(index));
+                AddTreeNode(grid, under, data);
+                if (data.Deactivator && data.Value.Text() != "0")
+                    grid.Data(elementNode).Gray = false;
+            };
+            for (const TGroupItem &g : groupItems) {
+                if (g.structNode) {
+                    const xml::Node value = g.values.Find(index);
+                    if (!value)
+                        missingValue(GetAttribute(g.item, "name"), arrayName + " " + std::to_string(index));
+                    LayOut(grid, elementNode, g.structNode, value, arrays, depth + 1);
+                } else if (g.masked && g.own) {
+                    PVirtualNode maskedNode = AddTreeNode(grid, elementNode, nodeData(g.caption));
+                    for (int j = g.own->start; j < g.own->start + g.own->count; ++j) {
+                        TTreeData data = nodeData(g.ownCaption + kNumberSign + std::to_string(j));
+                        data.Description = g.item;
+                        data.Value = g.values.Find(j, index);
+                        data.Deactivator = g.deactivator;
+                        addLeaf(maskedNode, data);
+                    }
+                } else {
+                    TTreeData data = nodeData(g.caption);
+                    data.Description = g.item;
+                    data.Value = g.values.Find(index);
+                    // A masked item's own node never switches its element.
+                    data.Deactivator = g.deactivator && !g.masked;
+                    addLeaf(elementNode, data);
+                }
+            }
+        }
+    }
+
+    // Plain items, in item order.
+    for (xml::Node item : items) {
+        if (HasAttribute(item, "array") || HasAttribute(item, "mask") || HasAttribute(item, "active"))
+            continue;
+        const xml::Node element = elementOf(item);
+        TTreeData data = nodeData(GetAttribute(item, "caption"));
+        const xml::Node structNode = FindStruct(GetAttribute(item, "type", "int"));
+        const xml::Node value = element.ChildElement("value");
+        if (structNode && value) {
+            // A struct's items are edited one by one, never its value as a whole.
+            PVirtualNode node = AddTreeNode(grid, parent, data);
+            LayOut(grid, node, structNode, value, arrays, depth + 1);
+            continue;
+        }
+        data.Description = item;
+        data.Value = value;
+        AddTreeNode(grid, parent, data);
+    }
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "model/model.h"
+#include "model_bin/fields.h"
+
+#include <string>
+#include <unordered_map>
+
+// Devices that keep their configuration as packed binary block images.
+class TBinaryConfigModel : public TAbstractConfigModel {
+public:
+    using TAbstractConfigModel::TAbstractConfigModel;
+
+    void FillTree(ITreeGrid &grid) override;
+    int BlockSize(xml::Node block) override;
+    int DecodeBlock(xml::Node block, xml::Node parent, const Bytes &data, int start) override;
+    Bytes EncodeBlock(xml::Node block, xml::Node parent) override;
+    // Arrays of binary devices keep the fixed count of their description.
+    void AddArrayItem(ITreeGrid &, PVirtualNode) override {}
+    void DeleteArrayItem(ITreeGrid &, PVirtualNode) override {}
+    bool PreparePopupMenu(ITreeGrid &, PVirtualNode) override { return false; }
+
+private:
+    struct TArrayInfo {
+        std::string name;
+        int start = 0;
+        int count = 1;
+    };
+
+    xml::Node FindStruct(const std::string &name);
+    TArrayInfo ArrayInfo(xml::Node item, const char *attribute);
+    TFieldParams FieldParams(xml::Node item, bool writing);
+    int SizeOf(xml::Node list, int depth);
+    int Decode(xml::Node list, xml::Node parent, const Bytes &data, int position, int depth);
+    void Encode(xml::Node list, xml::Node parent, Bytes &out, int depth);
+    void LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node list, xml::Node itemsParent,
+                const std::vector<xml::Node> &arrays, int depth);
+    void RefreshIndex();
+
+    // Structs and arrays of the device element by name, first one winning.
+    xml::Node m_indexedDevice;
+    std::unordered_map<std::string, xml::Node> m_structs;
+    std::unordered_map<std::string, xml::Node> m_arrays;
+};
+
+// Makes CreateConfigModel create binary models for every format but "xml".
+void RegisterBinaryConfigModel();
