@@ -8,6 +8,8 @@ TArgs::TArgs(int argc, char **argv, int first, const Spec &spec)
     bool optionsEnded = false;
     for (int i = first; i < argc; ++i) {
         std::string arg = argv[i];
+        if (!optionsEnded && arg == "-o")
+            arg = "--output";
         if (optionsEnded || arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
             if (arg == "--") {
                 optionsEnded = true;

@@ -9,7 +9,8 @@
 #include <vector>
 
 // Command-line options of the form --name VALUE, --name=VALUE and --flag,
-// with positional arguments in between. Unknown options are an error.
+// with positional arguments in between; "-o" stands for "--output". Unknown
+// options are an error.
 class TArgs {
 public:
     struct Spec {

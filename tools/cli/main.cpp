@@ -1,59 +1,36 @@
 // configurator-cli: the configurator's jobs from a terminal or a script.
+#include "app/workflow.h"
 #include "link/trace.h"
-#include "tools/args.h"
-#include "tools/cli/device_session.h"
+#include "tools/cli/commands.h"
 
-#include <cstdio>
 #include <iostream>
 
 namespace {
 
-using namespace std::chrono_literals;
-
 const char kHelp[] = R"(Usage: configurator-cli COMMAND [OPTIONS]
 
 Commands:
-  identify --port P   show the device connected to port P: serial number,
-                      software version, hardware code and chunk size
+  identify --port P
+      show the device connected to port P: serial number, software version,
+      hardware code and chunk size
+  show FILE.cfg
+      print a settings file as the parameter grid shows it
+  decode --hw H --sw S -o FILE.cfg IMAGE...
+      turn the block images of a device (one file per block, in block order)
+      into the settings file a read of that device gives
+  encode FILE.cfg DIR
+      write the block images of a settings file into DIR (block0.bin, ...;
+      block0.xml, ... for XML devices)
 
-Options of every command:
+Options:
+  --catalogue DIR     where the device descriptions (*.xml) are; by default
+                      the folder of this program
   --trace             write the link's exchanges to standard error
   --help              show this text
 
 A port name is a device path (/dev/ttyUSB0) or a name under /dev (ttyUSB0);
 on Windows a COM port name (COM3).
 )";
-
-// Longest wait for one identification: a poll waits 200 ms, then the write and
-// the read may take their full time-outs.
-constexpr auto kIdentWait = 6s;
-
-std::string hex8(std::uint64_t value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.8llX", static_cast<unsigned long long>(value));
-    return text;
-}
-
-int identify(const TArgs &args)
-{
-    const auto port = args.Value("port");
-    if (!port)
-        throw std::invalid_argument("identify needs --port");
-    TDeviceSession session(*port);
-    const auto ident = session.NextIdent(kIdentWait);
-    if (!ident || !ident->connected) {
-        std::cout << "Нет связи с устройством\n";
-        if (ident && ident->errorCode != 0)
-            std::cout << SystemErrorText(ident->errorCode) << "\n";
-        return 1;
-    }
-    std::cout << "SN: " << hex8(ident->serialNumber) << "\n"
-              << "SW: " << ident->softwareVersion << "\n"
-              << "HW: " << ident->hardwareCode << "\n"
-              << "Chunk: " << ident->chunkSize << "\n";
-    return 0;
-}
 
 int run(int argc, char **argv)
 {
@@ -62,15 +39,22 @@ int run(int argc, char **argv)
         std::cout << kHelp;
         return 0;
     }
-    const TArgs args(argc, argv, 2, {{"port"}, {"trace", "help"}});
+    const TArgs args(argc, argv, 2, {{"port", "catalogue", "hw", "sw", "output"}, {"trace", "help"}});
     if (args.Has("help")) {
         std::cout << kHelp;
         return 0;
     }
     if (args.Has("trace"))
         SetTraceSink([](const std::string &line) { std::cerr << line << "\n"; });
+    RegisterConfigModels();
     if (command == "identify")
-        return identify(args);
+        return CmdIdentify(args);
+    if (command == "show")
+        return CmdShow(args);
+    if (command == "decode")
+        return CmdDecode(args);
+    if (command == "encode")
+        return CmdEncode(args);
     throw std::invalid_argument("unknown command " + command);
 }
 
