@@ -84,6 +84,14 @@ bool GroupHasActiveDeactivator(ITreeGrid &grid, PVirtualNode node)
     return false;
 }
 
+bool HasChildElements(xml::Node node)
+{
+    for (xml::Node child = node.FirstChild(); child; child = child.NextSibling())
+        if (child.IsElement())
+            return true;
+    return false;
+}
+
 std::string ItemType(xml::Node item)
 {
     return GetAttribute(item, "type", "int");
@@ -101,7 +109,7 @@ bool IsTextType(const std::string &type)
 
 std::string ValueCellText(IConfigModel *model, const TTreeData &data)
 {
-    if (!data.Description || data.Description.HasChildNodes() || !data.Value)
+    if (!data.Description || HasChildElements(data.Description) || !data.Value)
         return std::string();
     const std::string type = ItemType(data.Description);
     const std::string text = data.Value.Text();
@@ -131,7 +139,7 @@ std::string TreeText(IConfigModel *model, ITreeGrid &grid)
             text += data.Caption;
             if (data.Gray)
                 text += " [отключено]";
-            if (data.Description && !data.Description.HasChildNodes() && data.Value)
+            if (data.Description && !HasChildElements(data.Description) && data.Value)
                 text += " = " + ValueCellText(model, data);
             text += '\n';
             visit(node, depth + 1);

@@ -44,6 +44,10 @@ std::string ValueCellText(IConfigModel *model, const TTreeData &data);
 // nodes marked. What the command-line tool prints and tests compare.
 std::string TreeText(IConfigModel *model, ITreeGrid &grid);
 
+// True when node has an element among its children: a description node that
+// groups others, never edited itself. Comments do not count.
+bool HasChildElements(xml::Node node);
+
 // The type word of an item, "int" when it has none.
 std::string ItemType(xml::Node item);
 bool IsTextType(const std::string &type);

@@ -1,0 +1,315 @@
+#include "model_xml/model_xml.h"
+
+#include "model/errors.h"
+#include "model/tools.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Devices read and write their block texts in this code page whatever the text declares.
+constexpr const char *kDeviceEncoding = "windows-1251";
+
+// Tags of the context-menu item; 0 stays the grid's own "Считать".
+constexpr int kTagAdd = 1;
+constexpr int kTagDelete = 2;
+
+// Grid levels of an array parameter's node and of its element nodes.
+constexpr int kArrayLevel = 1;
+constexpr int kElementLevel = 2;
+
+// Default field texts of a new array element.
+constexpr const char *kDefaultHex = "FFFFFFFF";
+constexpr const char *kDefaultOther = "0";
+
+// Comments and processing instructions in descriptions and values are never parameters.
+std::vector<xml::Node> elementChildren(xml::Node parent)
+{
+    std::vector<xml::Node> elements;
+    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
+        if (child.IsElement())
+            elements.push_back(child);
+    return elements;
+}
+
+std::vector<xml::Node> elementChildren(xml::Node parent, std::string_view name)
+{
+    std::vector<xml::Node> elements;
+    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
+        if (child.IsElement() && child.Name() == name)
+            elements.push_back(child);
+    return elements;
+}
+
+xml::Node firstElementChild(xml::Node parent)
+{
+    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
+        if (child.IsElement())
+            return child;
+    return xml::Node();
+}
+
+// Names that cannot name an element fail here as the document layer would fail them.
+std::string elementName(xml::Node description)
+{
+    const std::string name = GetAttribute(description, "name");
+    if (!xml::IsValidName(name)) {
+        const std::string message = Format("Недопустимое имя элемента \"%s\"", name.c_str());
+        throw EXmlError(message, 0, message, std::string());
+    }
+    return name;
+}
+
+xml::Node childElement(xml::Node parent, const std::string &name)
+{
+    return parent ? parent.ChildElement(name) : xml::Node();
+}
+
+// Entity references would reach settings files and devices unexpanded, naming entities nobody declares.
+void refuseEntityReferences(xml::Node root)
+{
+    std::vector<xml::Node> pending{root};
+    while (!pending.empty()) {
+        const xml::Node node = pending.back();
+        pending.pop_back();
+        for (xml::Node child = node.FirstChild(); child; child = child.NextSibling()) {
+            if (child.Type() == xml::NodeType::Other)
+                throw EConfigError(
+                    Format("Блок настроек содержит ссылку на сущность \"%s\".", child.Name().c_str()));
+            if (child.IsElement())
+                pending.push_back(child);
+        }
+    }
+}
+
+TTreeData nodeData(const std::string &caption)
+{
+    TTreeData data;
+    ClearTreeData(data);
+    data.Caption = caption;
+    return data;
+}
+
+std::string elementCaption(xml::Node array, int number)
+{
+    return GetAttribute(array, "caption") + kNumberSign + std::to_string(number);
+}
+
+// The text a field of a freshly added array element starts with.
+std::string defaultText(xml::Node field)
+{
+    const std::string type = ItemType(field);
+    if (type == "int")
+        return GetAttribute(field, "min", kDefaultOther);
+    if (type == "hex")
+        return kDefaultHex;
+    if (type == "string")
+        return std::string();
+    return kDefaultOther;
+}
+
+// Closes the grid's update bracket however the fill ends.
+class TUpdateBracket {
+public:
+    explicit TUpdateBracket(ITreeGrid &grid) : m_grid(grid) { m_grid.BeginUpdate(); }
+    ~TUpdateBracket() { m_grid.EndUpdate(); }
+    TUpdateBracket(const TUpdateBracket &) = delete;
+    TUpdateBracket &operator=(const TUpdateBracket &) = delete;
+
+private:
+    ITreeGrid &m_grid;
+};
+
+} // namespace
+
+void RegisterXmlConfigModel()
+{
+    RegisterConfigModel(true, [](const std::filesystem::path &dir, std::uint16_t hw, std::uint16_t sw) {
+        return std::make_shared<TXmlConfigModel>(dir, hw, sw);
+    });
+}
+
+// ------------------------------------------------------------------ the tree
+
+void TXmlConfigModel::FillTree(ITreeGrid &grid)
+{
+    grid.Clear();
+    TUpdateBracket bracket(grid);
+    if (!Device)
+        return;
+    const xml::Node config = ValueDoc.DocumentElement();
+    for (xml::Node block : elementChildren(Device, "block")) {
+        PVirtualNode blockNode = AddTreeNode(grid, nullptr, nodeData(GetAttribute(block, "caption")));
+        for (xml::Node parameter : elementChildren(block)) {
+            TTreeData data = nodeData(GetAttribute(parameter, "caption"));
+            data.Description = parameter;
+            data.Value = childElement(config, elementName(parameter));
+            const xml::Node elementTemplate = firstElementChild(parameter);
+            if (!elementTemplate) {
+                AddTreeNode(grid, blockNode, data);
+                continue;
+            }
+            data.ArrayDesc = FindArray(GetAttribute(elementTemplate, "array"));
+            PVirtualNode arrayNode = AddTreeNode(grid, blockNode, data);
+            if (!data.Value)
+                continue;
+
+            std::vector<std::pair<xml::Node, std::string>> fields;
+            for (xml::Node field : elementChildren(elementTemplate, "item"))
+                fields.emplace_back(field, elementName(field));
+            int number = 0;
+            for (xml::Node element : elementChildren(data.Value)) {
+                TTreeData elementData = nodeData(elementCaption(data.ArrayDesc, ++number));
+                elementData.Description = parameter;
+                elementData.Value = data.Value;
+                elementData.ArrayDesc = data.ArrayDesc;
+                PVirtualNode elementNode = AddTreeNode(grid, arrayNode, elementData);
+                for (const auto &[field, name] : fields) {
+                    TTreeData fieldData = nodeData(GetAttribute(field, "caption"));
+                    fieldData.Description = field;
+                    fieldData.Value = element.ChildElement(name);
+                    AddTreeNode(grid, elementNode, fieldData);
+                }
+            }
+        }
+    }
+}
+
+// ------------------------------------------------------------ block texts
+
+int TXmlConfigModel::BlockSize(xml::Node)
+{
+    return 0;
+}
+
+int TXmlConfigModel::DecodeBlock(xml::Node, xml::Node, const Bytes &data, int start)
+{
+    const std::string text(data.begin(), data.end());
+    xml::ParseError error;
+    auto document = xml::Document::Parse(text, error, kDeviceEncoding);
+    if (!document)
+        throw EXmlError(Format("Строка %d: %s\r\n%s", error.line, error.reason.c_str(), error.sourceText.c_str()),
+                        error.line, error.reason, error.sourceText);
+    const xml::Node source = document->DocumentElement();
+    if (!source || source.Name() != "config")
+        throw EConfigError(Format("Блок настроек не содержит элемента config (корневой элемент \"%s\").",
+                                  source ? source.Name().c_str() : ""));
+    refuseEntityReferences(source);
+    const xml::Node target = ValueDoc.AsNode().SelectSingle("/config");
+    if (!target)
+        throw EConfigError("Файл не содержит настроек устройства.");
+
+    // Copies rather than moves: a copy takes its namespaces along instead of pointing into the parsed text.
+    std::vector<xml::Node> copies;
+    for (xml::Node child = source.FirstChild(); child; child = child.NextSibling())
+        copies.push_back(child.CloneInto(ValueDoc));
+    for (xml::Node copy : copies)
+        target.AppendChild(copy);
+    return start + static_cast<int>(data.size());
+}
+
+Bytes TXmlConfigModel::EncodeBlock(xml::Node block, xml::Node)
+{
+    xml::Document document = NewValueDocument();
+    const xml::Node target = document.DocumentElement();
+    const xml::Node source = ValueDoc.AsNode().SelectSingle("/config");
+    std::set<std::string> names;
+    for (xml::Node item : elementChildren(block, "item"))
+        names.insert(GetAttribute(item, "name"));
+    for (xml::Node element : elementChildren(source))
+        if (names.count(element.Name()))
+            target.AppendChild(element.CloneInto(document));
+    return ToBytes(DocumentToText(document));
+}
+
+// ------------------------------------------------------- variable arrays
+
+void TXmlConfigModel::AddArrayItem(ITreeGrid &grid, PVirtualNode node)
+{
+    if (!node)
+        return;
+    const TTreeData data = grid.Data(node);
+    if (!data.Description || !data.ArrayDesc || grid.Level(node) != kArrayLevel)
+        return;
+
+    // Everything is built outside the tree first, so a bad description changes nothing.
+    const std::string containerName = elementName(data.Description);
+    const xml::Node element = ValueDoc.CreateElement(elementName(data.ArrayDesc));
+    std::vector<std::pair<xml::Node, xml::Node>> shownFields;
+    for (xml::Node field : elementChildren(firstElementChild(data.Description))) {
+        const xml::Node value = element.AppendNewElement(elementName(field));
+        value.SetText(defaultText(field));
+        // Only item fields get a node, as when the tree is filled.
+        if (field.Name() == "item")
+            shownFields.emplace_back(field, value);
+    }
+
+    xml::Node container = data.Value;
+    if (!container) {
+        const xml::Node config = ValueDoc.AsNode().SelectSingle("/config");
+        if (!config)
+            throw EConfigError("Файл не содержит настроек устройства.");
+        container = config.AppendNewElement(containerName);
+        grid.Data(node).Value = container;
+    }
+
+    TTreeData elementData = nodeData(elementCaption(data.ArrayDesc, grid.ChildCount(node) + 1));
+    elementData.Description = data.Description;
+    elementData.Value = container;
+    elementData.ArrayDesc = data.ArrayDesc;
+    PVirtualNode elementNode = AddTreeNode(grid, node, elementData);
+    for (const auto &[field, value] : shownFields) {
+        TTreeData fieldData = nodeData(GetAttribute(field, "caption"));
+        fieldData.Description = field;
+        fieldData.Value = value;
+        AddTreeNode(grid, elementNode, fieldData);
+    }
+    container.AppendChild(element);
+}
+
+void TXmlConfigModel::DeleteArrayItem(ITreeGrid &grid, PVirtualNode node)
+{
+    if (!node)
+        return;
+    const TTreeData data = grid.Data(node);
+    if (!data.Value || !data.ArrayDesc || grid.Level(node) != kElementLevel)
+        return;
+    // Grid nodes stand for the container's elements only, so the position counts elements.
+    const std::vector<xml::Node> elements = elementChildren(data.Value);
+    const int index = grid.Index(node);
+    if (index >= 0 && index < static_cast<int>(elements.size()))
+        data.Value.RemoveChild(elements[static_cast<std::size_t>(index)]);
+    grid.DeleteNode(node);
+}
+
+bool TXmlConfigModel::PreparePopupMenu(ITreeGrid &grid, PVirtualNode node)
+{
+    if (!node)
+        return false;
+    const xml::Node array = grid.Data(node).ArrayDesc;
+    // Arrays with a count keep it: they are neither grown nor shrunk.
+    if (!array || HasAttribute(array, "count"))
+        return false;
+    const int level = grid.Level(node);
+    if (level == kArrayLevel) {
+        // At the limit or past it (a device may send more), nothing more is added.
+        const bool enabled = !HasAttribute(array, "max") || grid.ChildCount(node) < GetIntAttribute(array, "max");
+        TPopupItem &item = grid.PopupItem();
+        item.Caption = "Добавить";
+        item.Tag = kTagAdd;
+        item.Enabled = enabled;
+        return true;
+    }
+    if (level == kElementLevel) {
+        const bool enabled =
+            !HasAttribute(array, "min") || grid.ChildCount(grid.Parent(node)) > GetIntAttribute(array, "min");
+        TPopupItem &item = grid.PopupItem();
+        item.Caption = "Удалить";
+        item.Tag = kTagDelete;
+        item.Enabled = enabled;
+        return true;
+    }
+    return false;
+}
