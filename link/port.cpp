@@ -63,6 +63,7 @@ std::uint16_t wordAt(const Bytes &data, std::size_t index)
 }
 
 constexpr std::size_t kReadEchoBytes = 3; // block and offset echoed by a read answer
+constexpr std::chrono::milliseconds kWaitSlice{10};
 
 } // namespace
 
@@ -83,13 +84,24 @@ TPortThread::~TPortThread()
 
 std::uint8_t TPortThread::Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data)
 {
+    return Request(kind, block, offset, data, nullptr);
+}
+
+std::uint8_t TPortThread::Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data,
+                                  const std::function<void()> &whileWaiting)
+{
     std::lock_guard requestLock(m_requestMutex);
     m_kind = kind;
     m_block = block;
     m_offset = offset;
     m_data = data;
     m_requestEvent.Set();
-    m_doneEvent.Wait();
+    if (whileWaiting) {
+        while (!m_doneEvent.Wait(kWaitSlice))
+            whileWaiting();
+    } else {
+        m_doneEvent.Wait();
+    }
     m_doneEvent.Reset();
     if (m_result == rsOk)
         data = m_data;

@@ -94,6 +94,10 @@ public:
     // Performs one exchange and blocks until it is done. On rsOk, data holds
     // the answer data of the kind (unchanged for kinds that return none).
     std::uint8_t Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data);
+    // The same, calling whileWaiting every few milliseconds until it is done
+    // (a window keeps repainting meanwhile).
+    std::uint8_t Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data,
+                         const std::function<void()> &whileWaiting);
 
     std::uint64_t GetSerialNumber() const;
 

@@ -61,7 +61,7 @@ TEST(TSimulatedDevice, WriteAtOffsetZeroStartsANewImage)
 TEST(TSimulatedDevice, PasswordAndKeyReading)
 {
     TDeviceConfig config;
-    config.password = PasswordBytes("123456");
+    config.password = PasswordOfDigits("123456");
     config.keyCode = {0x01, 0xA2, 0xFF};
     config.keyAfterPolls = 2;
     TSimulatedDevice device(config);
@@ -86,11 +86,11 @@ TEST(TSimulatedDevice, IgnoresInvalidFrames)
     EXPECT_EQ(device.CommandCount(cmdIdentify), 0);
 }
 
-TEST(PasswordBytes, PacksDigitPairs)
+TEST(PasswordOfDigits, PacksDigitPairs)
 {
-    EXPECT_EQ(PasswordBytes(""), (Bytes{0, 0, 0}));
-    EXPECT_EQ(PasswordBytes("1"), (Bytes{0x10, 0, 0}));
-    EXPECT_EQ(PasswordBytes("12345"), (Bytes{0x12, 0x34, 0x50}));
-    EXPECT_EQ(PasswordBytes("123456"), (Bytes{0x12, 0x34, 0x56}));
-    EXPECT_THROW(PasswordBytes("12a"), std::invalid_argument);
+    EXPECT_EQ(PasswordOfDigits(""), (Bytes{0, 0, 0}));
+    EXPECT_EQ(PasswordOfDigits("1"), (Bytes{0x10, 0, 0}));
+    EXPECT_EQ(PasswordOfDigits("12345"), (Bytes{0x12, 0x34, 0x50}));
+    EXPECT_EQ(PasswordOfDigits("123456"), (Bytes{0x12, 0x34, 0x56}));
+    EXPECT_THROW(PasswordOfDigits("12a"), std::invalid_argument);
 }

@@ -17,7 +17,7 @@ protected:
         config.softwareVersion = 412;
         config.chunkSize = 64;
         config.serialNumber = 0xA1B2C3D4E5ULL;
-        config.password = PasswordBytes("4321");
+        config.password = PasswordOfDigits("4321");
         config.keyCode = {0x01, 0xA2, 0xFF};
         config.keyAfterPolls = 2;
         Bytes block0(150);
@@ -97,10 +97,10 @@ TEST_F(LinkSimulatorTest, WritesABlockInChunks)
 
 TEST_F(LinkSimulatorTest, PasswordRightAndWrong)
 {
-    Bytes right = PasswordBytes("4321");
+    Bytes right = PasswordOfDigits("4321");
     ASSERT_EQ(session->Port().Request(opPassword, 0, 0, right), rsOk);
     EXPECT_EQ(right, Bytes{0});
-    Bytes wrong = PasswordBytes("1111");
+    Bytes wrong = PasswordOfDigits("1111");
     ASSERT_EQ(session->Port().Request(opPassword, 0, 0, wrong), rsOk);
     EXPECT_EQ(wrong, Bytes{1});
 }

@@ -19,7 +19,7 @@ void appendWord(Bytes &bytes, std::uint16_t value)
 
 } // namespace
 
-Bytes PasswordBytes(const std::string &digits)
+Bytes PasswordOfDigits(const std::string &digits)
 {
     Bytes bytes(3, 0);
     for (std::size_t i = 0; i < digits.size() && i < 6; ++i) {

@@ -54,4 +54,4 @@ private:
 };
 
 // Three password bytes from up to six digits, two per byte, high digit first.
-Bytes PasswordBytes(const std::string &digits);
+Bytes PasswordOfDigits(const std::string &digits);

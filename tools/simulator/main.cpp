@@ -96,7 +96,7 @@ int run(int argc, char **argv)
     config.chunkSize = static_cast<std::uint16_t>(ParseInteger(args.Value("chunk", "64"), 1, 248, "--chunk"));
     config.serialNumber = ParseHex(args.Value("serial", "12345678"), "--serial");
     if (const auto password = args.Value("password"))
-        config.password = PasswordBytes(*password);
+        config.password = PasswordOfDigits(*password);
     for (const auto &[name, value] : args.Ordered()) {
         if (name == "block")
             config.blocks.push_back(readFile(value));

@@ -1,0 +1,40 @@
+// Конфигуратор: the program start.
+#include "app/error_box.h"
+#include "app/main.h"
+#include "app/protocol.h"
+#include "app/wait.h"
+#include "app/workflow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("configurator"));
+    QApplication::setApplicationDisplayName(kApplicationTitle);
+    QApplication::setApplicationVersion(QStringLiteral(CONFIGURATOR_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Конфигуратор: настройка объектовых устройств через COM-порт."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Порт для этого запуска; сохранённый порт не меняется."),
+                                  QStringLiteral("name"));
+    parser.addOption(port);
+    parser.process(application);
+
+    RegisterConfigModels();
+    TMainOptions options;
+    if (parser.isSet(port))
+        options.port = parser.value(port);
+
+    // The forms in their order: main window, protocol window, key wait dialog.
+    TfrmMain frmMain(options);
+    TfrmProtocol frmProtocol;
+    TForm1 form1(&frmMain);
+    frmMain.SetForms(&frmProtocol, &form1);
+    frmMain.show();
+    return application.exec();
+}

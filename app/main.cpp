@@ -1,0 +1,631 @@
+#include "app/main.h"
+
+#include "app/error_box.h"
+#include "app/FormSize.h"
+#include "app/gui_link.h"
+#include "app/protocol.h"
+#include "app/user_settings.h"
+#include "app/wait.h"
+#include "editors/vteditor.h"
+#include "model/errors.h"
+#include "model/tools.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QRegularExpressionValidator>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kWidth = 516;
+constexpr int kHeight = 526;
+constexpr int kPanel0Width = 250;
+constexpr int kPasswordWidth = 121;
+constexpr int kPasswordLength = 6;
+constexpr int kKeyWaitTickMs = 1000;
+constexpr int kProgressStep = 10;
+constexpr int kProgressEnd = 100;
+constexpr int kValueColumn = 1;
+
+// Message numbers carry the device's presence in bits 16 to 23 of wParam.
+constexpr std::uint32_t kPresentMask = 0xFF0000;
+
+const QString kFileFilter = QStringLiteral("Файл CFG (*.cfg);;Все файлы (*.*)");
+
+QString qtext(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(TMainOptions options) : m_options(std::move(options))
+{
+    setObjectName("frmMain");
+    setWindowTitle(QStringLiteral("Конфигуратор v6 29.06.2016"));
+    resize(kWidth, kHeight);
+    CreateActions();
+    CreateLayout();
+    OnBeep = [] { QApplication::beep(); };
+
+    // FormCreate: the port worker polls at once; the stored port name replaces the default.
+    PortThread = std::make_unique<TPortThread>(
+        [this](std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) {
+            if (message == WM_DEVICE_IDENT)
+                QMetaObject::invokeMethod(this, [this, wParam, lParam] { WMDeviceIdent(wParam, lParam); },
+                                          Qt::QueuedConnection);
+        },
+        m_options.portFactory(), m_options.portOptions);
+    const QString port = m_options.port ? *m_options.port : UserSettings::PortName();
+    if (!port.isEmpty())
+        PortThread->SetPortName(port.toStdString());
+
+    FormSize1 = new TFormSize(this);
+    FormSize1->Loaded();
+}
+
+TfrmMain::~TfrmMain()
+{
+    // FormDestroy: the worker stops before anything it posts to is gone.
+    PortThread.reset();
+    // Grid nodes and an open editor refer into the model's documents: they go first.
+    m_editLink->CancelEdit();
+    VST1->Tree().Clear();
+    Model.reset();
+}
+
+void TfrmMain::SetForms(TfrmProtocol *protocol, TForm1 *waitDialog)
+{
+    m_protocol = protocol;
+    m_waitDialog = waitDialog;
+    if (m_waitDialog)
+        m_waitDialog->OnCancel = [this] { KeyWaitCancel(); };
+}
+
+void TfrmMain::CreateActions()
+{
+    QStyle *style = QApplication::style();
+    FileOpen1 = new QAction(style->standardIcon(QStyle::SP_DialogOpenButton), QStringLiteral("&Открыть..."), this);
+    FileOpen1->setObjectName("FileOpen1");
+    FileOpen1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    FileOpen1->setToolTip(QStringLiteral("Открыть файл настроек"));
+    connect(FileOpen1, &QAction::triggered, this, &TfrmMain::FileOpen1Execute);
+
+    FileSaveAs1 = new QAction(style->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("&Сохранить..."), this);
+    FileSaveAs1->setObjectName("FileSaveAs1");
+    FileSaveAs1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    FileSaveAs1->setToolTip(QStringLiteral("Сохранить файл настроек…"));
+    connect(FileSaveAs1, &QAction::triggered, this, &TfrmMain::FileSaveAs1Execute);
+
+    FileExit1 = new QAction(style->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("&Выход"), this);
+    FileExit1->setObjectName("FileExit1");
+    connect(FileExit1, &QAction::triggered, this, &QWidget::close);
+
+    acRead = new QAction(style->standardIcon(QStyle::SP_ArrowDown), QStringLiteral("&Прочитать"), this);
+    acRead->setObjectName("acRead");
+    acRead->setToolTip(QStringLiteral("Прочитать настройки"));
+    acRead->setShortcut(QKeySequence(Qt::Key_F4));
+    acRead->setEnabled(false);
+    connect(acRead, &QAction::triggered, this, &TfrmMain::acReadExecute);
+
+    acWrite = new QAction(style->standardIcon(QStyle::SP_ArrowUp), QStringLiteral("&Записать"), this);
+    acWrite->setObjectName("acWrite");
+    acWrite->setToolTip(QStringLiteral("Записать настройки"));
+    acWrite->setShortcut(QKeySequence(Qt::Key_F3));
+    acWrite->setEnabled(false);
+    connect(acWrite, &QAction::triggered, this, &TfrmMain::acWriteExecute);
+
+    mnProtocol = new QAction(QStringLiteral("&Протокол"), this);
+    mnProtocol->setObjectName("mnProtocol");
+    mnProtocol->setCheckable(true);
+    // The check mark follows the protocol window, not the click.
+    connect(mnProtocol, &QAction::triggered, this, [this] {
+        mnProtocol->setChecked(!mnProtocol->isChecked());
+        mnProtocolClick();
+    });
+
+    mnPort = new QAction(QStringLiteral("Порт..."), this);
+    mnPort->setObjectName("mnPort");
+    connect(mnPort, &QAction::triggered, this, &TfrmMain::mnPortClick);
+
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&Файл"));
+    file->addAction(FileOpen1);
+    file->addAction(FileSaveAs1);
+    file->addSeparator();
+    file->addAction(FileExit1);
+    QMenu *view = menuBar()->addMenu(QStringLiteral("&Вид"));
+    view->addAction(mnProtocol);
+    QMenu *device = menuBar()->addMenu(QStringLiteral("&Устройство"));
+    device->addAction(acRead);
+    device->addAction(acWrite);
+    device->addSeparator();
+    device->addAction(mnPort);
+
+    ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    ToolBar1->setObjectName("ToolBar1");
+    ToolBar1->setMovable(false);
+    ToolBar1->addAction(FileOpen1);
+    ToolBar1->addAction(FileSaveAs1);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(acRead);
+    ToolBar1->addAction(acWrite);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    N3 = PopupMenu1->addAction(QStringLiteral("Добавить"));
+    N3->setObjectName("N3");
+    N3->setToolTip(QStringLiteral("Добавить элемент в конец списка"));
+    connect(N3, &QAction::triggered, this, &TfrmMain::N3Click);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(kKeyWaitTickMs);
+    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+}
+
+void TfrmMain::CreateLayout()
+{
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    VST1 = new TVirtualStringTree(central);
+    TVstModel &tree = VST1->Tree();
+    tree.OnGetText = [this](PVirtualNode node, int column) { return VST1GetText(node, column); };
+    tree.OnEditing = [this](PVirtualNode node) { return VST1Editing(node); };
+    m_editLink = new TPropertyEditLink(
+        tree, [&tree](const QModelIndex &index) { return tree.NodeOf(index); }, [this] { return Model.get(); }, VST1);
+    m_editLink->OnError = [this](const QString &message) { ShowErrorBox(this, message); };
+    VST1->SetEditLink(m_editLink);
+    connect(&tree, &TVstModel::NodesAboutToBeFreed, this, &TfrmMain::VST1FreeNode);
+    connect(VST1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this, &tree](const QModelIndex &current) { VST1Change(tree.NodeOf(current)); });
+    connect(VST1, &QWidget::customContextMenuRequested, this, [this, &tree](const QPoint &pos) {
+        const QModelIndex index = VST1->indexAt(pos);
+        if (QMenu *menu = VST1GetPopupMenu(tree.NodeOf(index), index.column()))
+            menu->popup(VST1->viewport()->mapToGlobal(pos));
+    });
+    layout->addWidget(VST1, 1);
+
+    auto *passwordRow = new QHBoxLayout();
+    passwordRow->setContentsMargins(4, 2, 4, 2);
+    Label1 = new QLabel(QStringLiteral("Пароль:"), central);
+    Label1->setObjectName("Label1");
+    Edit1 = new QLineEdit(central);
+    Edit1->setObjectName("Edit1");
+    Edit1->setFixedWidth(kPasswordWidth);
+    Edit1->setMaxLength(kPasswordLength);
+    // Digits only: anything else typed is dropped.
+    Edit1->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), Edit1));
+    passwordRow->addWidget(Label1);
+    passwordRow->addWidget(Edit1);
+    passwordRow->addStretch(1);
+    layout->addLayout(passwordRow);
+    setCentralWidget(central);
+
+    statusBar()->setObjectName("sb");
+    for (int i = 0; i < 2; ++i) {
+        m_panels[i] = new QLabel(statusBar());
+        m_panels[i]->setObjectName(QStringLiteral("sbPanel%1").arg(i));
+    }
+    m_panels[0]->setFixedWidth(kPanel0Width);
+    statusBar()->addWidget(m_panels[0]);
+    statusBar()->addWidget(m_panels[1], 1);
+}
+
+QLabel *TfrmMain::StatusPanel(int index) const
+{
+    return m_panels[index];
+}
+
+void TfrmMain::SetStatus(int panel, const QString &text, bool repaint)
+{
+    m_panels[panel]->setText(text);
+    if (repaint)
+        m_panels[panel]->repaint();
+}
+
+TDeviceState TfrmMain::DeviceState() const
+{
+    return {Connected, ChunkSize, HardwareCode, SoftwareVersion};
+}
+
+void TfrmMain::Guarded(const std::function<void()> &command)
+{
+    try {
+        command();
+    } catch (const std::exception &e) {
+        ShowErrorBox(this, QString::fromUtf8(e.what()));
+    }
+}
+
+// ------------------------------------------------------------------ messages
+
+void TfrmMain::WMDeviceIdent(std::uint32_t wParam, std::uint32_t lParam)
+{
+    // A workflow in progress owns the status bar; the latest report waits for it.
+    if (m_busy > 0) {
+        m_deferredIdent = std::make_pair(wParam, lParam);
+        return;
+    }
+    ChunkSize = static_cast<std::uint16_t>(wParam & 0xFFFF);
+    Connected = (wParam & kPresentMask) != 0;
+    acRead->setEnabled(Connected);
+    acWrite->setEnabled(Connected);
+    if (Connected) {
+        HardwareCode = static_cast<std::uint16_t>(lParam & 0xFFFF);
+        SoftwareVersion = static_cast<std::uint16_t>(lParam >> 16);
+        const std::uint64_t serial = PortThread->GetSerialNumber();
+        SetStatus(0, QStringLiteral("SN: %1 SW: %2")
+                         .arg(QString::number(serial, 16).toUpper().rightJustified(8, '0'))
+                         .arg(SoftwareVersion));
+        if (serial != LastSerialNumber) {
+            LastSerialNumber = serial;
+            if (m_protocol)
+                m_protocol->AddSerialNumber(serial);
+            if (OnBeep)
+                OnBeep();
+        }
+    } else {
+        SetStatus(0, QStringLiteral("Нет связи с устройством"));
+        SetStatus(1, lParam != 0 ? qtext(SystemErrorText(lParam)) : QString());
+    }
+}
+
+void TfrmMain::WMProtocolVisible(std::uint32_t wParam)
+{
+    mnProtocol->setChecked(wParam != 0);
+}
+
+void TfrmMain::WMStartEditing(const QPersistentModelIndex &index)
+{
+    if (index.isValid())
+        VST1->EditNode(VST1->Tree().NodeOf(index));
+}
+
+// ---------------------------------------------------------------------- grid
+
+QString TfrmMain::VST1GetText(PVirtualNode node, int column)
+{
+    const TTreeData &data = VST1->Tree().Data(node);
+    if (column == 0)
+        return qtext(data.Caption);
+    if (column == kValueColumn)
+        return qtext(ValueCellText(Model.get(), data));
+    return QString();
+}
+
+bool TfrmMain::VST1Editing(PVirtualNode node)
+{
+    if (!node)
+        return false;
+    const TTreeData &data = VST1->Tree().Data(node);
+    return data.Description && !HasChildElements(data.Description) && data.Value;
+}
+
+void TfrmMain::VST1Change(PVirtualNode node)
+{
+    if (!node)
+        return;
+    const TTreeData &data = VST1->Tree().Data(node);
+    if (data.Value && data.Description) {
+        // Editing starts once the selection change is complete.
+        const QPersistentModelIndex index(VST1->Tree().IndexOf(node, kValueColumn));
+        QMetaObject::invokeMethod(this, [this, index] { WMStartEditing(index); }, Qt::QueuedConnection);
+    }
+}
+
+QMenu *TfrmMain::VST1GetPopupMenu(PVirtualNode node, int column)
+{
+    if (!node || column != 0)
+        return nullptr;
+    const TTreeData &data = VST1->Tree().Data(node);
+    if (HasAttribute(data.Description, "readable")) {
+        N3->setText(QStringLiteral("Считать"));
+        N3->setData(0);
+        N3->setEnabled(true);
+        PopupNode = node;
+        return PopupMenu1;
+    }
+    bool offered = false;
+    Guarded([&] { offered = Model && Model->PreparePopupMenu(VST1->Tree(), node); });
+    if (!offered)
+        return nullptr;
+    const TPopupItem &item = VST1->Tree().PopupItem();
+    N3->setText(qtext(item.Caption));
+    N3->setData(item.Tag);
+    N3->setEnabled(item.Enabled);
+    PopupNode = node;
+    return PopupMenu1;
+}
+
+void TfrmMain::VST1FreeNode(PVirtualNode node)
+{
+    // The menu's node goes with its subtree, or with the whole tree.
+    PVirtualNode popup = PopupNode;
+    while (node && popup && popup != node)
+        popup = popup->Parent;
+    if (popup)
+        PopupNode = nullptr;
+}
+
+void TfrmMain::N3Click()
+{
+    if (!PopupNode)
+        return;
+    switch (N3->data().toInt()) {
+    case 0:
+        Guarded([this] { StartKeyWait(); });
+        break;
+    case 1:
+        Guarded([this] {
+            if (Model)
+                Model->AddArrayItem(VST1->Tree(), PopupNode);
+        });
+        break;
+    case 2:
+        Guarded([this] {
+            if (Model)
+                Model->DeleteArrayItem(VST1->Tree(), PopupNode);
+        });
+        break;
+    }
+}
+
+// ------------------------------------------------------------------ commands
+
+void TfrmMain::ShowModel(const TConfigModelPtr &model)
+{
+    // The new configuration shows only when its whole tree can be built.
+    TConfigModelPtr previous = Model;
+    Model = model;
+    try {
+        Model->FillTree(VST1->Tree());
+    } catch (...) {
+        Model = previous;
+        if (Model) {
+            try {
+                Model->FillTree(VST1->Tree());
+            } catch (...) {
+                VST1->Tree().Clear();
+            }
+        } else {
+            VST1->Tree().Clear();
+        }
+        throw;
+    }
+}
+
+void TfrmMain::RunBusy(const std::function<void()> &work)
+{
+    // Status panel 0 is emptied however the work ends.
+    struct TScope {
+        TfrmMain *window;
+        TBusyScope busy;
+        explicit TScope(TfrmMain *w) : window(w) { ++window->m_busy; }
+        ~TScope()
+        {
+            window->SetStatus(0, QString());
+            --window->m_busy;
+        }
+    } scope(this);
+    work();
+}
+
+void TfrmMain::ReplayDeferredIdent()
+{
+    if (m_busy > 0 || !m_deferredIdent)
+        return;
+    const auto [wParam, lParam] = *m_deferredIdent;
+    m_deferredIdent.reset();
+    WMDeviceIdent(wParam, lParam);
+}
+
+void TfrmMain::acReadExecute()
+{
+    Guarded([this] {
+        if (!Connected)
+            throw EConfigError(kMsgNotConnected);
+        RunBusy([this] {
+            TWindowLink link(*PortThread);
+            const TConfigModelPtr model =
+                ReadConfiguration(link, DeviceState(), Edit1->text().toStdString(), m_options.catalogueDir,
+                                  [this](const std::string &text) { SetStatus(0, qtext(text), true); });
+            ShowModel(model);
+        });
+    });
+    ReplayDeferredIdent();
+}
+
+void TfrmMain::acWriteExecute()
+{
+    Guarded([this] {
+        if (!Model)
+            throw EConfigError(kMsgNoSettings);
+        if (!Model->IsCompatible(HardwareCode, SoftwareVersion))
+            throw EConfigError(kMsgIncompatible);
+        VST1->EndEditNode();
+        RunBusy([this] {
+            TWindowLink link(*PortThread);
+            WriteConfiguration(link, Model.get(), DeviceState(), Edit1->text().toStdString(),
+                               [this](const std::string &text) { SetStatus(0, qtext(text), true); });
+        });
+        ShowInformationBox(this, QString::fromUtf8(kMsgWritten));
+    });
+    ReplayDeferredIdent();
+}
+
+void TfrmMain::FileOpen1Execute()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QStringLiteral("cfg"));
+    dialog.setNameFilter(kFileFilter);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        FileOpen1Accept(dialog.selectedFiles().front());
+}
+
+void TfrmMain::FileOpen1Accept(const QString &fileName)
+{
+    Guarded([&] {
+        const TConfigModelPtr model = LoadSettingsFile(fileName.toStdString(), m_options.catalogueDir);
+        ShowModel(model);
+        HardwareCode = Model->GetHardwareCode();
+        SoftwareVersion = Model->GetSoftwareVersion();
+    });
+}
+
+void TfrmMain::FileSaveAs1Execute()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("cfg"));
+    dialog.setNameFilter(kFileFilter);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        FileSaveAs1Accept(dialog.selectedFiles().front());
+}
+
+void TfrmMain::FileSaveAs1Accept(const QString &fileName)
+{
+    if (!Model)
+        return;
+    VST1->EndEditNode();
+    Guarded([&] { Model->SaveToFile(fileName.toStdString()); });
+}
+
+void TfrmMain::mnPortClick()
+{
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, QStringLiteral("Настройка подключения"),
+                                               QStringLiteral("Введите название COM-порта:"), QLineEdit::Normal,
+                                               QString::fromStdString(PortThread->PortName()), &ok);
+    if (!ok)
+        return;
+    PortThread->SetPortName(name.toStdString());
+    UserSettings::SetPortName(name);
+}
+
+void TfrmMain::mnProtocolClick()
+{
+    if (m_protocol)
+        m_protocol->setVisible(!m_protocol->isVisible());
+}
+
+// ------------------------------------------------------------------ key wait
+
+void TfrmMain::StartKeyWait()
+{
+    TWindowLink link(*PortThread);
+    Bytes none;
+    if (!RequestWithRetries(link, kReadAttempts, opKeyReadStart, 0, 0, none))
+        throw EConfigError(kMsgNoLink);
+    setEnabled(false);
+    if (m_waitDialog) {
+        m_waitDialog->setEnabled(true);
+        m_waitDialog->ProgressBar1->setValue(0);
+        m_waitDialog->show();
+    }
+    Timer1->start();
+}
+
+void TfrmMain::EndKeyWait()
+{
+    setEnabled(true);
+    if (m_waitDialog)
+        m_waitDialog->hide();
+    Timer1->stop();
+}
+
+void TfrmMain::Timer1Timer()
+{
+    // A tick never overlaps the previous one, however long its requests take.
+    if (m_inTick)
+        return;
+    m_inTick = true;
+    Guarded([this] { KeyWaitTick(); });
+    m_inTick = false;
+}
+
+void TfrmMain::KeyWaitTick()
+{
+    if (m_waitDialog) {
+        m_waitDialog->ProgressBar1->setValue(m_waitDialog->ProgressBar1->value() + kProgressStep);
+        if (m_waitDialog->ProgressBar1->value() >= kProgressEnd) {
+            EndKeyWait();
+            return;
+        }
+    }
+    TWindowLink link(*PortThread);
+    Bytes key;
+    if (!RequestWithRetries(link, kReadAttempts, opKeyReadPoll, 0, 0, key)) {
+        EndKeyWait();
+        throw EConfigError(kMsgNoLink);
+    }
+    if (key.empty())
+        return;
+    // The tree may have been refilled meanwhile: then there is no node to fill.
+    if (PopupNode) {
+        TTreeData &data = VST1->Tree().Data(PopupNode);
+        if (data.Value)
+            data.Value.SetText(KeyCodeText(GetAttribute(data.Description, "type"), key));
+        VST1->Tree().InvalidateNode(PopupNode);
+    }
+    EndKeyWait();
+    Bytes none;
+    if (!RequestWithRetries(link, kReadAttempts, opKeyReadStop, 0, 0, none))
+        throw EConfigError(kMsgNoLink);
+}
+
+void TfrmMain::KeyWaitCancel()
+{
+    Guarded([this] {
+        EndKeyWait();
+        TWindowLink link(*PortThread);
+        Bytes none;
+        if (!RequestWithRetries(link, kReadAttempts, opKeyReadStop, 0, 0, none))
+            throw EConfigError(kMsgNoLink);
+    });
+}
+
+// ---------------------------------------------------------------- life cycle
+
+void TfrmMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_protocol)
+        m_protocol->SetMainWindow(this);
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    // FormCloseQuery: the protocol window's visibility is kept; closing goes ahead in any case.
+    if (m_protocol) {
+        try {
+            m_protocol->SaveVisibility();
+        } catch (const EError &e) {
+            QMessageBox::warning(this, kApplicationTitle,
+                                 QStringLiteral("Exception %1: %2").arg(e.ClassName(), QString::fromUtf8(e.what())));
+        } catch (const std::exception &e) {
+            QMessageBox::warning(this, kApplicationTitle,
+                                 QStringLiteral("Exception Exception: %1").arg(QString::fromUtf8(e.what())));
+        }
+    }
+    event->accept();
+    if (m_protocol)
+        m_protocol->close();
+}

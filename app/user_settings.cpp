@@ -1,0 +1,53 @@
+#include "app/user_settings.h"
+
+#include <QSettings>
+
+#include <memory>
+
+namespace {
+
+// The key is a backslash and the placement file's name, as the original kept it.
+std::unique_ptr<QSettings> store()
+{
+#ifdef _WIN32
+    return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\.\\FORM.INI"), QSettings::NativeFormat);
+#else
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("configurator"),
+                                       QStringLiteral("configurator"));
+#endif
+}
+
+const QString kPort = QStringLiteral("Port");
+const QString kProtocolVisible = QStringLiteral("frmProtocol/Visible");
+
+} // namespace
+
+namespace UserSettings {
+
+QString PortName()
+{
+    return store()->value(kPort).toString();
+}
+
+void SetPortName(const QString &name)
+{
+    store()->setValue(kPort, name);
+}
+
+std::optional<bool> ProtocolVisible()
+{
+    const auto settings = store();
+    if (!settings->contains(kProtocolVisible))
+        return std::nullopt;
+    return settings->value(kProtocolVisible).toInt() != 0;
+}
+
+bool SetProtocolVisible(bool visible)
+{
+    const auto settings = store();
+    settings->setValue(kProtocolVisible, visible ? 1 : 0);
+    settings->sync();
+    return settings->status() == QSettings::NoError;
+}
+
+} // namespace UserSettings

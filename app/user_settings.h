@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// What the program keeps per user: the registry key \.\FORM.INI on Windows, a
+// settings file in the user's configuration folder elsewhere.
+namespace UserSettings {
+
+// The stored port name; empty when none is stored.
+QString PortName();
+void SetPortName(const QString &name);
+
+// The protocol window's stored visibility; none when nothing is stored.
+std::optional<bool> ProtocolVisible();
+// False when the store cannot be written.
+bool SetProtocolVisible(bool visible);
+
+} // namespace UserSettings

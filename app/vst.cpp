@@ -1,0 +1,192 @@
+#include "app/vst.h"
+
+#include "editors/vteditor.h"
+
+#include <QHeaderView>
+
+const QColor TVstModel::kSilver(0xC0, 0xC0, 0xC0);
+
+namespace {
+
+constexpr int kColumnCount = 2;
+constexpr int kValueColumn = 1;
+constexpr int kCaptionWidth = 250;
+constexpr int kValueWidth = 254;
+constexpr int kHeaderHeight = 18;
+constexpr int kIndent = 19;
+
+} // namespace
+
+TVstModel::TVstModel(QObject *parent) : QAbstractItemModel(parent) {}
+
+PVirtualNode TVstModel::NodeOf(const QModelIndex &index) const
+{
+    return index.isValid() ? static_cast<PVirtualNode>(index.internalPointer()) : nullptr;
+}
+
+QModelIndex TVstModel::IndexOf(PVirtualNode node, int column) const
+{
+    return node ? createIndex(node->Row, column, node) : QModelIndex();
+}
+
+QModelIndex TVstModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (column < 0 || column >= kColumnCount || (parent.isValid() && parent.column() != 0))
+        return QModelIndex();
+    PVirtualNode node = Child(NodeOf(parent), row);
+    return node ? createIndex(row, column, node) : QModelIndex();
+}
+
+QModelIndex TVstModel::parent(const QModelIndex &child) const
+{
+    PVirtualNode node = NodeOf(child);
+    return node && node->Parent ? createIndex(node->Parent->Row, 0, node->Parent) : QModelIndex();
+}
+
+int TVstModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid() && parent.column() != 0)
+        return 0;
+    return ChildCount(NodeOf(parent));
+}
+
+int TVstModel::columnCount(const QModelIndex &) const
+{
+    return kColumnCount;
+}
+
+QVariant TVstModel::data(const QModelIndex &index, int role) const
+{
+    PVirtualNode node = NodeOf(index);
+    if (!node)
+        return QVariant();
+    if (role == Qt::DisplayRole)
+        return OnGetText ? OnGetText(node, index.column()) : QVariant();
+    if (role == Qt::ForegroundRole && index.column() == 0 && node->Data.Gray)
+        return kSilver;
+    return QVariant();
+}
+
+QVariant TVstModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QVariant();
+    return section == 0 ? QStringLiteral("Параметр") : QStringLiteral("Значение");
+}
+
+Qt::ItemFlags TVstModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (index.column() == kValueColumn && OnEditing && OnEditing(NodeOf(index)))
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+PVirtualNode TVstModel::AddChild(PVirtualNode parent, const TTreeData &data)
+{
+    if (Updating())
+        return TTreeGrid::AddChild(parent, data);
+    const int row = ChildCount(parent);
+    beginInsertRows(IndexOf(parent), row, row);
+    PVirtualNode node = TTreeGrid::AddChild(parent, data);
+    endInsertRows();
+    return node;
+}
+
+void TVstModel::Clear()
+{
+    emit NodesAboutToBeFreed(nullptr);
+    if (Updating()) {
+        TTreeGrid::Clear();
+        return;
+    }
+    beginResetModel();
+    TTreeGrid::Clear();
+    endResetModel();
+}
+
+void TVstModel::BeginUpdate()
+{
+    if (!Updating())
+        beginResetModel();
+    TTreeGrid::BeginUpdate();
+}
+
+void TVstModel::EndUpdate()
+{
+    TTreeGrid::EndUpdate();
+    if (!Updating())
+        endResetModel();
+}
+
+void TVstModel::DeleteNode(PVirtualNode node)
+{
+    if (!node)
+        return;
+    emit NodesAboutToBeFreed(node);
+    if (Updating()) {
+        TTreeGrid::DeleteNode(node);
+        return;
+    }
+    beginRemoveRows(IndexOf(node->Parent), node->Row, node->Row);
+    TTreeGrid::DeleteNode(node);
+    endRemoveRows();
+}
+
+void TVstModel::InvalidateNode(PVirtualNode node)
+{
+    if (node && !Updating())
+        emit dataChanged(IndexOf(node, 0), IndexOf(node, kColumnCount - 1));
+}
+
+TVirtualStringTree::TVirtualStringTree(QWidget *parent) : QTreeView(parent)
+{
+    setObjectName("VST1");
+    setModel(&m_model);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Selecting a row opens its editor; clicking the selected row or F2 opens it again.
+    setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+    setIndentation(kIndent);
+    setAnimated(true);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(false);
+    header()->setMinimumHeight(kHeaderHeight);
+    header()->setStretchLastSection(true);
+    header()->setSectionsMovable(false);
+    header()->resizeSection(0, kCaptionWidth);
+    header()->resizeSection(1, kValueWidth);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+void TVirtualStringTree::SetEditLink(TPropertyEditLink *link)
+{
+    m_link = link;
+    setItemDelegate(link);
+    connect(&m_model, &TVstModel::NodesAboutToBeFreed, link, &TPropertyEditLink::NodesAboutToBeFreed);
+}
+
+void TVirtualStringTree::EndEditNode()
+{
+    if (m_link)
+        m_link->EndEdit();
+}
+
+bool TVirtualStringTree::EditNode(PVirtualNode node)
+{
+    const QModelIndex index = m_model.IndexOf(node, kValueColumn);
+    if (!index.isValid() || !(m_model.flags(index) & Qt::ItemIsEditable))
+        return false;
+    if (m_link && m_link->EditedNode() == node)
+        return true;
+    EndEditNode();
+    edit(index);
+    return m_link && m_link->EditedNode() == node;
+}
+
+PVirtualNode TVirtualStringTree::FocusedNode() const
+{
+    return m_model.NodeOf(currentIndex());
+}

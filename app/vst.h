@@ -1,0 +1,68 @@
+#pragma once
+
+#include "model/tree_grid.h"
+
+#include <QAbstractItemModel>
+#include <QColor>
+#include <QTreeView>
+
+#include <functional>
+
+class TPropertyEditLink;
+
+// The parameter grid's tree as a Qt item model: the models fill it through
+// ITreeGrid, the view shows it. Column 0 "Параметр", column 1 "Значение".
+class TVstModel : public QAbstractItemModel, public TTreeGrid {
+    Q_OBJECT
+public:
+    explicit TVstModel(QObject *parent = nullptr);
+
+    // The window's handlers: cell text, grey captions, whether a node may be edited.
+    std::function<QString(PVirtualNode node, int column)> OnGetText;
+    std::function<bool(PVirtualNode node)> OnEditing;
+
+    PVirtualNode NodeOf(const QModelIndex &index) const;
+    QModelIndex IndexOf(PVirtualNode node, int column = 0) const;
+
+    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex &child) const override;
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    PVirtualNode AddChild(PVirtualNode parent, const TTreeData &data) override;
+    void Clear() override;
+    void BeginUpdate() override;
+    void EndUpdate() override;
+    void DeleteNode(PVirtualNode node) override;
+    void InvalidateNode(PVirtualNode node) override;
+
+    static const QColor kSilver;
+
+signals:
+    // Nodes are about to be freed: node and its children, or every node when none.
+    void NodesAboutToBeFreed(PVirtualNode node);
+};
+
+// VST1: the two-column tree grid of the main window.
+class TVirtualStringTree : public QTreeView {
+    Q_OBJECT
+public:
+    explicit TVirtualStringTree(QWidget *parent = nullptr);
+
+    TVstModel &Tree() { return m_model; }
+    TPropertyEditLink *EditLink() const { return m_link; }
+    void SetEditLink(TPropertyEditLink *link);
+
+    // Ends an open in-place edit, storing its text.
+    void EndEditNode();
+    // Starts editing node in the value column.
+    bool EditNode(PVirtualNode node);
+    PVirtualNode FocusedNode() const;
+
+private:
+    TVstModel m_model;
+    TPropertyEditLink *m_link = nullptr;
+};

@@ -1,0 +1,173 @@
+// In-place editing through the grid's edit link.
+#include "editors/int_spin.h"
+#include "editors/vteditor.h"
+#include "tests/app/gui_fixture.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+
+namespace {
+
+class EditorTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        OpenSettings(kGuiSettings);
+        ASSERT_TRUE(errors.empty());
+    }
+
+    std::string Value(const char *path) { return window->VST1->Tree().Data(Find(path)).Value.Text(); }
+    void Enter(QWidget *editor)
+    {
+        QTest::keyClick(editor, Qt::Key_Return);
+        Settle();
+    }
+};
+
+} // namespace
+
+TEST_F(EditorTest, BoolListShowsYesAndStoresTheChosenEntry)
+{
+    auto *list = qobject_cast<QComboBox *>(StartEditing(Find("B/Флаг")));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count(), 2);
+    EXPECT_EQ(list->currentText(), "Да");
+    list->setCurrentIndex(0);
+    Enter(list);
+    EXPECT_EQ(Value("B/Флаг"), "0");
+    EXPECT_EQ(Cell(Find("B/Флаг")), "Нет");
+    EXPECT_FALSE(window->VST1->EditLink()->Editing());
+}
+
+TEST_F(EditorTest, EnumListStoresTheChoicesValue)
+{
+    auto *list = qobject_cast<QComboBox *>(StartEditing(Find("B/Режим")));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count(), 3);
+    EXPECT_EQ(list->currentText(), "Авто");
+    list->setCurrentIndex(1);
+    Enter(list);
+    EXPECT_EQ(Value("B/Режим"), "1");
+    EXPECT_EQ(Cell(Find("B/Режим")), "Вкл");
+}
+
+TEST_F(EditorTest, EnumValueMatchingNothingSelectsNothingAndStaysAsItWas)
+{
+    window->VST1->Tree().Data(Find("B/Режим")).Value.SetText("9");
+    auto *list = qobject_cast<QComboBox *>(StartEditing(Find("B/Режим")));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->currentIndex(), -1);
+    Enter(list);
+    EXPECT_EQ(Value("B/Режим"), "9");
+}
+
+TEST_F(EditorTest, SpinEditorKeepsLimitsAndTheLowerOneWhenCleared)
+{
+    auto *spin = qobject_cast<TIntSpinEdit *>(StartEditing(Find("B/Число")));
+    ASSERT_NE(spin, nullptr);
+    EXPECT_EQ(spin->Value(), 50);
+    EXPECT_EQ(spin->MinValue(), 5);
+    EXPECT_EQ(spin->MaxValue(), 100);
+    spin->stepBy(100);
+    EXPECT_EQ(spin->Value(), 100);
+    spin->SetText(QString());
+    window->VST1->EndEditNode();
+    EXPECT_EQ(Value("B/Число"), "5");
+}
+
+TEST_F(EditorTest, SpinEditorShowsAndKeepsTheWholeFourByteRange)
+{
+    auto *spin = qobject_cast<TIntSpinEdit *>(StartEditing(Find("B/Без границ")));
+    ASSERT_NE(spin, nullptr);
+    EXPECT_EQ(spin->Text(), "4294967295");
+    window->VST1->EndEditNode();
+    EXPECT_EQ(Value("B/Без границ"), "4294967295");
+}
+
+TEST_F(EditorTest, ValueOutsideTheLimitsIsShownAndStoredUnchanged)
+{
+    window->VST1->Tree().Data(Find("B/Число")).Value.SetText("500");
+    auto *spin = qobject_cast<TIntSpinEdit *>(StartEditing(Find("B/Число")));
+    ASSERT_NE(spin, nullptr);
+    EXPECT_EQ(spin->Text(), "500");
+    window->VST1->EndEditNode();
+    EXPECT_EQ(Value("B/Число"), "500");
+}
+
+TEST_F(EditorTest, NonIntegerValueRefusesToEditWithTheConversionMessage)
+{
+    window->VST1->Tree().Data(Find("B/Число")).Value.SetText("abc");
+    window->VST1->setCurrentIndex(window->VST1->Tree().IndexOf(Find("B/Число"), 1));
+    ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }, 2000));
+    EXPECT_EQ(errors[0], "'abc' is not a valid integer value.");
+    EXPECT_FALSE(window->VST1->EditLink()->Editing());
+}
+
+TEST_F(EditorTest, EscapeKeepsTheValue)
+{
+    auto *edit = qobject_cast<QLineEdit *>(StartEditing(Find("B/Строка")));
+    ASSERT_NE(edit, nullptr);
+    edit->setText("другое");
+    QTest::keyClick(edit, Qt::Key_Escape);
+    Settle();
+    EXPECT_EQ(Value("B/Строка"), "текст");
+    EXPECT_FALSE(window->VST1->EditLink()->Editing());
+}
+
+TEST_F(EditorTest, TextIsCutAt1023Characters)
+{
+    const struct {
+        int length;
+        int stored;
+    } cases[] = {{1023, 1023}, {1024, 1023}, {1500, 1023}};
+    for (const auto &c : cases) {
+        auto *edit = qobject_cast<QLineEdit *>(StartEditing(Find("B/Строка")));
+        ASSERT_NE(edit, nullptr);
+        edit->setMaxLength(5000);
+        edit->setText(QString(c.length, QChar(0x0416)));
+        Enter(edit);
+        EXPECT_EQ(QString::fromStdString(Value("B/Строка")).size(), c.stored) << c.length;
+        window->VST1->setCurrentIndex(window->VST1->Tree().IndexOf(Find("B/Флаг"), 0));
+        Settle();
+        window->VST1->EndEditNode();
+    }
+}
+
+TEST_F(EditorTest, DeactivatorEditSwitchesTheElementsGrey)
+{
+    PVirtualNode element = Find("B/Эл/Эл №1");
+    ASSERT_TRUE(window->VST1->Tree().Data(element).Gray);
+    auto *list = qobject_cast<QComboBox *>(StartEditing(Find("B/Эл/Эл №1/Вкл")));
+    ASSERT_NE(list, nullptr);
+    list->setCurrentIndex(1);
+    Enter(list);
+    EXPECT_EQ(Value("B/Эл/Эл №1/Вкл"), "1");
+    EXPECT_FALSE(window->VST1->Tree().Data(element).Gray);
+
+    list = qobject_cast<QComboBox *>(StartEditing(Find("B/Эл/Эл №1/Вкл")));
+    ASSERT_NE(list, nullptr);
+    list->setCurrentIndex(0);
+    Enter(list);
+    EXPECT_TRUE(window->VST1->Tree().Data(element).Gray);
+}
+
+TEST_F(EditorTest, UpMovesToThePreviousNodeAcceptingTheEdit)
+{
+    auto *edit = qobject_cast<QLineEdit *>(StartEditing(Find("B/Строка")));
+    ASSERT_NE(edit, nullptr);
+    edit->setText("новое");
+    QTest::keyClick(edit, Qt::Key_Up);
+    ASSERT_TRUE(WaitFor([&] { return window->VST1->EditLink()->EditedNode() == Find("B/Без границ"); }, 2000));
+    EXPECT_EQ(Value("B/Строка"), "новое");
+}
+
+TEST_F(EditorTest, ShiftUpStaysInTheEditor)
+{
+    auto *edit = qobject_cast<QLineEdit *>(StartEditing(Find("B/Строка")));
+    ASSERT_NE(edit, nullptr);
+    QTest::keyClick(edit, Qt::Key_Up, Qt::ShiftModifier);
+    Settle(50);
+    EXPECT_EQ(window->VST1->EditLink()->EditedNode(), Find("B/Строка"));
+}
