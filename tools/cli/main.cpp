@@ -13,6 +13,10 @@ Commands:
   identify --port P
       show the device connected to port P: serial number, software version,
       hardware code and chunk size
+  read --port P [--password DIGITS] -o FILE.cfg
+      read the configuration of the device on port P into a settings file
+  write --port P [--password DIGITS] FILE.cfg
+      write a settings file into the device on port P
   show FILE.cfg
       print a settings file as the parameter grid shows it
   decode --hw H --sw S -o FILE.cfg IMAGE...
@@ -39,7 +43,7 @@ int run(int argc, char **argv)
         std::cout << kHelp;
         return 0;
     }
-    const TArgs args(argc, argv, 2, {{"port", "catalogue", "hw", "sw", "output"}, {"trace", "help"}});
+    const TArgs args(argc, argv, 2, {{"port", "catalogue", "hw", "sw", "output", "password"}, {"trace", "help"}});
     if (args.Has("help")) {
         std::cout << kHelp;
         return 0;
@@ -49,6 +53,10 @@ int run(int argc, char **argv)
     RegisterConfigModels();
     if (command == "identify")
         return CmdIdentify(args);
+    if (command == "read")
+        return CmdRead(args);
+    if (command == "write")
+        return CmdWrite(args);
     if (command == "show")
         return CmdShow(args);
     if (command == "decode")

@@ -1,0 +1,236 @@
+// Reading, editing, writing and saving through the window, against the
+// simulated sample devices.
+#include "app/error_box.h"
+#include "app/workflow.h"
+#include "model/cp1251.h"
+#include "editors/int_spin.h"
+#include "editors/vteditor.h"
+#include "tests/app/gui_fixture.h"
+#include "tools/simulator/pty_server.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+const std::string kCatalogue = CATALOGUE_DIR;
+
+std::string readText(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class WindowWorkflowTest : public WindowTest {
+protected:
+    // The simulator serves blocks as a device of the given identity; the window connects to it.
+    void Connect(std::uint16_t hw, std::uint16_t sw, std::vector<Bytes> blocks)
+    {
+        TDeviceConfig config;
+        config.hardwareCode = hw;
+        config.softwareVersion = sw;
+        config.blocks = std::move(blocks);
+        device = std::make_unique<TSimulatedDevice>(config);
+        server = std::make_unique<TPtyServer>(*device);
+        ASSERT_TRUE(server->Start());
+        TMainOptions options;
+        options.catalogueDir = kCatalogue;
+        options.port = QString::fromStdString(server->PortPath());
+        options.portOptions.pollInterval = std::chrono::milliseconds(50);
+        options.portOptions.timeouts.readTotal = std::chrono::milliseconds(300);
+        Open(options);
+        ASSERT_TRUE(WaitFor([&] { return window->Connected; }));
+    }
+
+    static std::vector<Bytes> SampleImages(const std::string &sample)
+    {
+        RegisterConfigModels();
+        const TConfigModelPtr model = LoadSettingsFile(kCatalogue + "/samples/" + sample, kCatalogue);
+        return EncodeBlocks(*model);
+    }
+
+    // Edits a leaf with its editor: text for text and spin editors, an entry for lists.
+    void EditText(const std::string &path, const QString &text)
+    {
+        QWidget *editor = StartEditing(Find(path));
+        ASSERT_NE(editor, nullptr) << path;
+        if (auto *edit = qobject_cast<QLineEdit *>(editor))
+            edit->setText(text);
+        else if (auto *spin = qobject_cast<TIntSpinEdit *>(editor))
+            spin->SetText(text);
+        else
+            FAIL() << path << " has no text editor";
+        QTest::keyClick(editor, Qt::Key_Return);
+        Settle();
+    }
+    void Choose(const std::string &path, const QString &caption)
+    {
+        auto *list = qobject_cast<QComboBox *>(StartEditing(Find(path)));
+        ASSERT_NE(list, nullptr) << path;
+        const int index = list->findText(caption);
+        ASSERT_GE(index, 0) << caption.toStdString();
+        list->setCurrentIndex(index);
+        QTest::keyClick(list, Qt::Key_Return);
+        Settle();
+    }
+
+    std::unique_ptr<TSimulatedDevice> device;
+    std::unique_ptr<TPtyServer> server;
+};
+
+} // namespace
+
+TEST_F(WindowWorkflowTest, BinaryDeviceReadEditWriteByteForByte)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    window->acRead->trigger();
+    ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
+    ASSERT_TRUE(window->Model);
+    EXPECT_TRUE(window->StatusPanel(0)->text().startsWith("SN: ")); // progress gone, device shown again
+
+    EditText("Общие параметры/Номер объекта", "4321");
+    EditText("Общие параметры/Название объекта", "Пост №7");
+    Choose("Общие параметры/Режим работы", "Сервис");
+    Choose("Общие параметры/Звуковое подтверждение", "Нет");
+    EditText("Общие параметры/Пароль монтажника", "654321");
+    EditText("Общие параметры/Идентификатор конфигурации", "BEEF");
+    EditText("Общие параметры/Поправка температуры, °C", "-12");
+    EditText("Каналы связи/IP-адрес сервера", "10.20.30.40");
+    EditText("Каналы связи/Телефон/Телефон №3/Номер", "+70001112233");
+    EditText("Ключи/Ключ/Ключ №2/Код ключа", "A1B2C3D4E5F6");
+    EditText("Ключи/Ключ/Ключ №2/ПИН-код", "987");
+    Choose("Зоны/Зона/Зона №4/Зона включена", "Да");
+    EditText("Ключи/Уровень/Уровень №3/Порог", "4000");
+    ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
+
+    window->acWrite->trigger();
+    ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
+    ASSERT_EQ(informations, (std::vector<QString>{"Настройки записаны"}));
+
+    // What the device got is what the edited settings encode to, value by value.
+    const TConfigModelPtr expected = LoadSettingsFile(kCatalogue + "/samples/transmitter-binary.cfg", kCatalogue);
+    const struct {
+        const char *path;
+        const char *text;
+    } edits[] = {{"/config/object_number/value", "4321"},
+                 {"/config/object_name/value", "Пост №7"},
+                 {"/config/mode/value", "2"},
+                 {"/config/beep/value", "0"},
+                 {"/config/installer_password/value", "654321"},
+                 {"/config/config_id/value", "BEEF"},
+                 {"/config/temp_offset/value", "-12"},
+                 {"/config/server_ip/value", "10.20.30.40"},
+                 {"/config/phone/value[@phones=\"3\"]", "+70001112233"},
+                 {"/config/key_code/value[@keys=\"2\"]", "A1B2C3D4E5F6"},
+                 {"/config/key_pin/value[@keys=\"2\"]", "987"},
+                 {"/config/zone_on/value[@zones=\"4\"]", "1"},
+                 {"/config/threshold/value[@levels=\"3\"]", "4000"}};
+    for (const auto &e : edits)
+        expected->ValueDocument().AsNode().SelectSingle(e.path).SetText(e.text);
+    const std::vector<Bytes> images = EncodeBlocks(*expected);
+    for (std::size_t block = 0; block < images.size(); ++block)
+        EXPECT_EQ(HexDump(device->Block(block)), HexDump(images[block])) << "block " << block;
+    // "№" is a Windows-1251 character (B9): it goes to the device as it is.
+    EXPECT_EQ(device->Block(0)[2 + 5], static_cast<std::uint8_t>(0xB9));
+}
+
+TEST_F(WindowWorkflowTest, XmlDeviceReadEditGrowWrite)
+{
+    std::vector<Bytes> blocks;
+    for (int block = 0; block < 2; ++block)
+        blocks.push_back(ToBytes(readText(kCatalogue + "/samples/transmitter-xml-block" + std::to_string(block) + ".xml")));
+    Connect(7, 120, blocks);
+    window->acRead->trigger();
+    ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
+
+    EditText("Общие параметры/Название объекта", "Склад <Север> & Юг");
+    Choose("Общие параметры/Режим работы", "Тест");
+    EditText("Оповещение/Период контроля, с", "900");
+    ASSERT_TRUE(window->VST1GetPopupMenu(Find("Оповещение/Телефоны дежурной части"), 0));
+    window->N3->trigger();
+    const int phones = window->VST1->Tree().ChildCount(Find("Оповещение/Телефоны дежурной части"));
+    EditText("Оповещение/Телефоны дежурной части/Телефон №" + std::to_string(phones) + "/Номер", "+74950000000");
+
+    window->acWrite->trigger();
+    ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
+    for (int block = 0; block < 2; ++block)
+        EXPECT_EQ(device->Block(static_cast<std::size_t>(block)),
+                  window->Model->EncodeBlock(window->Model->GetBlock(block), xml::Node()));
+    const std::string block0 = ToString(device->Block(0));
+    EXPECT_EQ(block0.rfind("<?xml version=\"1.0\" encoding=\"windows-1251\"?>", 0), 0u);
+    EXPECT_NE(block0.find(Utf8ToCp1251("&lt;Север&gt; &amp; Юг")), std::string::npos);
+    EXPECT_NE(block0.find("<Mode>test</Mode>"), std::string::npos);
+    EXPECT_NE(ToString(device->Block(1)).find("<Number>+74950000000</Number>"), std::string::npos);
+}
+
+TEST_F(WindowWorkflowTest, FailedReadKeepsThePreviousConfiguration)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    window->acRead->trigger();
+    ASSERT_TRUE(window->Model);
+    const TConfigModelPtr before = window->Model;
+    const QString shown = Cell(Find("Общие параметры/Номер объекта"));
+    // The link drops after two blocks of the next read.
+    std::atomic<int> reads{0};
+    server->SetFaultScript([&](const TExchangeInfo &info) {
+        return info.command == cmdReadBlock && ++reads > 2 ? TFault::Drop : TFault::None;
+    });
+    window->acRead->trigger();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Нет связи с устройством.");
+    EXPECT_EQ(window->Model, before);
+    EXPECT_EQ(Cell(Find("Общие параметры/Номер объекта")), shown);
+    EXPECT_FALSE(window->StatusPanel(0)->text().contains('#'));
+}
+
+TEST_F(WindowWorkflowTest, OpenEditorIsWrittenAndSaved)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    window->acRead->trigger();
+    auto *edit = qobject_cast<QLineEdit *>(StartEditing(Find("Общие параметры/Название объекта")));
+    ASSERT_NE(edit, nullptr);
+    edit->setText("Открыт");
+    window->acWrite->trigger(); // the editor is still open
+    ASSERT_TRUE(errors.empty());
+    EXPECT_EQ(ToString(CopyBytes(device->Block(0), 2, 6)), "\xCE\xF2\xEA\xF0\xFB\xF2");
+
+    edit = qobject_cast<QLineEdit *>(StartEditing(Find("Общие параметры/Название объекта")));
+    ASSERT_NE(edit, nullptr);
+    edit->setText("Сохранён");
+    window->FileSaveAs1Accept(QString::fromStdString(dir.File("saved.cfg")));
+    RegisterConfigModels();
+    const TConfigModelPtr saved = LoadSettingsFile(dir.File("saved.cfg"), kCatalogue);
+    EXPECT_EQ(saved->ValueDocument().AsNode().SelectSingle("/config/object_name/value").Text(), "Сохранён");
+}
+
+TEST_F(WindowWorkflowTest, OpenedSettingsOfAnotherDeviceAreRefusedBeforeSending)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    window->FileOpen1Accept(QString::fromStdString(kCatalogue + "/samples/transmitter-xml.cfg"));
+    ASSERT_TRUE(errors.empty());
+    EXPECT_EQ(window->HardwareCode, 7);
+    // The next identification puts the connected device back.
+    ASSERT_TRUE(WaitFor([&] { return window->HardwareCode == 5; }));
+    device->ResetCounts();
+    window->acWrite->trigger();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Версия устройства не совпадает с версией настроек.");
+    EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0);
+}
+
+TEST_F(WindowWorkflowTest, ReadWithoutADeviceSaysSo)
+{
+    Open(QuietOptions());
+    window->acReadExecute();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Устройство не подключено.");
+    window->acWriteExecute();
+    EXPECT_EQ(errors.back(), "Настройки не загружены.");
+}

@@ -1,0 +1,262 @@
+// The shared read and write workflows against the simulator on a pseudo-terminal.
+#include "app/workflow.h"
+#include "model/errors.h"
+#include "tests/model/catalogue_fixture.h"
+#include "tools/cli/device_session.h"
+#include "tools/simulator/pty_server.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const char *const kCatalogue = R"(<devices>
+  <device hw="20" pswd="">
+    <block caption="Большой"><item name="big" type="hex_array" size="128"/></block>
+    <block caption="Малый"><item name="small" size="3"/></block>
+  </device>
+  <device hw="21"/>
+  <device hw="22"><block><item name="a" size="10" type="hex_array"/></block></device>
+  <device hw="23">
+    <block><item name="first" size="1"/></block>
+    <block><item name="last" size="1" bits="4"/></block>
+  </device>
+  <device hw="24"><block><item name="a" size="64" type="hex_array"/></block>
+                  <block><item name="b" size="65" type="hex_array"/></block>
+                  <block/></device>
+</devices>)";
+
+class WorkflowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RegisterConfigModels();
+        dir.Write("test.xml", kCatalogue);
+    }
+
+    void Start(TDeviceConfig config, TPortOptions options = FastOptions())
+    {
+        device = std::make_unique<TSimulatedDevice>(std::move(config));
+        server = std::make_unique<TPtyServer>(*device);
+        ASSERT_TRUE(server->Start());
+        session = std::make_unique<TDeviceSession>(server->PortPath(), CreateSerialPort(), options);
+        link = std::make_unique<TPortLink>(session->Port());
+    }
+
+    static TPortOptions FastOptions()
+    {
+        TPortOptions options;
+        options.timeouts.readTotal = 300ms; // a dropped answer costs this much
+        options.pollInterval = 1h;
+        return options;
+    }
+
+    TDeviceState State() const
+    {
+        const TDeviceConfig config = device->Config();
+        return {true, config.chunkSize, config.hardwareCode, config.softwareVersion};
+    }
+
+    std::string ReadError(const std::string &password = "")
+    {
+        try {
+            Read(password);
+        } catch (const EError &e) {
+            return e.what();
+        }
+        return "no error";
+    }
+
+    TConfigModelPtr Read(const std::string &password = "")
+    {
+        return ReadConfiguration(*link, State(), password, dir.Path(), [this](const std::string &text) {
+            progress.push_back(text);
+        });
+    }
+
+    std::string WriteError(IConfigModel *model, TDeviceState state)
+    {
+        try {
+            WriteConfiguration(*link, model, state, "", nullptr);
+        } catch (const EError &e) {
+            return e.what();
+        }
+        return "no error";
+    }
+
+    static TDeviceConfig Device(std::uint16_t hw, std::vector<Bytes> blocks, std::uint16_t chunk = 64)
+    {
+        TDeviceConfig config;
+        config.hardwareCode = hw;
+        config.softwareVersion = 1;
+        config.chunkSize = chunk;
+        config.blocks = std::move(blocks);
+        return config;
+    }
+
+    TTempDir dir;
+    std::unique_ptr<TSimulatedDevice> device;
+    std::unique_ptr<TPtyServer> server;
+    std::unique_ptr<TDeviceSession> session;
+    std::unique_ptr<TPortLink> link;
+    std::vector<std::string> progress;
+};
+
+} // namespace
+
+TEST(PasswordBytes, DigitPairsWithALoneLastDigitInTheHighHalf)
+{
+    const struct {
+        const char *field;
+        const char *bytes;
+    } cases[] = {{"", "00 00 00"},          {"1", "10 00 00"},        {"12", "12 00 00"},
+                 {"123", "12 30 00"},       {"1234", "12 34 00"},     {"12345", "12 34 50"},
+                 {"123456", "12 34 56"},    {"1234567", "12 34 56"}, {"9A", "9A 00 00"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(HexDump(PasswordBytes(c.field)), c.bytes) << c.field;
+    const struct {
+        const char *field;
+        const char *message;
+    } bad[] = {{"1x", "'$1x' is not a valid integer value"}, {"12345z", "'$5z' is not a valid integer value"}, {"1234x", "'$x0' is not a valid integer value"}};
+    for (const auto &c : bad) {
+        try {
+            PasswordBytes(c.field);
+            ADD_FAILURE() << c.field;
+        } catch (const EConvertError &e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+    }
+}
+
+TEST_F(WorkflowTest, ReadsEveryBlockInChunksWithThePassword)
+{
+    Bytes big(128);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<std::uint8_t>(i);
+    TDeviceConfig config = Device(20, {big, {1, 2, 0}});
+    config.password = PasswordOfDigits("4321");
+    Start(config);
+    const TConfigModelPtr model = Read("4321");
+    EXPECT_EQ(device->CommandCount(cmdPassword), 1);
+    // 2 x 64 bytes end with a request that brings nothing; the 3-byte block takes one.
+    EXPECT_EQ(device->CommandCount(cmdReadBlock), 4);
+    EXPECT_EQ(progress, (std::vector<std::string>{"0/2 #1", "0/2 #1", "0/2 #1", "1/2 #1"}));
+    EXPECT_EQ(model->EncodeBlock(model->GetBlock(0), xml::Node()), big);
+    EXPECT_EQ(model->ValueDocument().AsNode().SelectSingle("/config/small/value").Text(), "513");
+}
+
+TEST_F(WorkflowTest, FailuresOfTheRead)
+{
+    TDeviceConfig config = Device(20, {Bytes(128), Bytes(3)});
+    config.password = PasswordOfDigits("4321");
+    Start(config);
+    EXPECT_EQ(ReadError("1111"), "Введен не верный пароль");
+    EXPECT_EQ(device->CommandCount(cmdReadBlock), 0);
+    EXPECT_EQ(ReadError("12x"), "'$x0' is not a valid integer value");
+
+    device->SetBlocks({Bytes(128), Bytes(4)});
+    EXPECT_EQ(ReadError("4321"), "error: 4 bytes read, 3 expected");
+
+    device->SetIdentity(99, 1);
+    EXPECT_EQ(ReadError(), "Не найдено описание устройства.");
+
+    TDeviceState absent;
+    try {
+        ReadConfiguration(*link, absent, "", dir.Path(), nullptr);
+        ADD_FAILURE();
+    } catch (const EError &e) {
+        EXPECT_STREQ(e.what(), "Устройство не подключено");
+    }
+    TDeviceState zeroChunk{true, 0, 20, 1};
+    EXPECT_THROW(ReadConfiguration(*link, zeroChunk, "", dir.Path(), nullptr), EConfigError);
+}
+
+TEST_F(WorkflowTest, NoPasswordCommandWithoutThePasswordAttribute)
+{
+    Start(Device(22, {Bytes(10, 7)}));
+    Read();
+    EXPECT_EQ(device->CommandCount(cmdPassword), 0);
+    EXPECT_EQ(device->CommandCount(cmdReadBlock), 1);
+}
+
+TEST_F(WorkflowTest, ZeroBlocksReadNothing)
+{
+    Start(Device(21, {}));
+    const TConfigModelPtr model = Read();
+    EXPECT_EQ(model->GetBlockCount(), 0);
+    EXPECT_EQ(device->CommandCount(cmdReadBlock), 0);
+}
+
+TEST_F(WorkflowTest, FourFailedReadsThenSuccess)
+{
+    Start(Device(22, {Bytes(10, 7)}));
+    std::atomic<int> reads{0};
+    server->SetFaultScript([&](const TExchangeInfo &info) {
+        return info.command == cmdReadBlock && ++reads <= 4 ? TFault::Corrupt : TFault::None;
+    });
+    Read();
+    EXPECT_EQ(progress, (std::vector<std::string>{"0/1 #1", "0/1 #2", "0/1 #3", "0/1 #4", "0/1 #5"}));
+}
+
+TEST_F(WorkflowTest, FiveFailedReadsLoseTheLink)
+{
+    Start(Device(22, {Bytes(10, 7)}));
+    server->SetFaultScript([](const TExchangeInfo &) { return TFault::Drop; });
+    EXPECT_EQ(ReadError(), "Нет связи с устройством.");
+    EXPECT_EQ(progress.size(), 5u);
+}
+
+TEST_F(WorkflowTest, WriteSendsChunksOfAtMostTheChunkSize)
+{
+    Start(Device(24, {Bytes(64), Bytes(65), Bytes()}));
+    TConfigModelPtr model = Read();
+    xml::Node a = model->ValueDocument().AsNode().SelectSingle("/config/a/value");
+    a.SetText(std::string(128, 'A'));
+    xml::Node b = model->ValueDocument().AsNode().SelectSingle("/config/b/value");
+    b.SetText(std::string(130, 'B'));
+    device->ResetCounts();
+    std::vector<std::string> shown;
+    WriteConfiguration(*link, model.get(), State(), "", [&](const std::string &text) { shown.push_back(text); });
+    // 64 bytes: one request; 65 bytes: two; an empty block: one request without data.
+    EXPECT_EQ(device->CommandCount(cmdWriteBlock), 4);
+    EXPECT_EQ(shown, (std::vector<std::string>{"0/64 #1", "1/65 #1", "1/65 #1", "2/0 #1"}));
+    EXPECT_EQ(device->Block(0), Bytes(64, 0xAA));
+    EXPECT_EQ(device->Block(1), Bytes(65, 0xBB));
+    EXPECT_EQ(device->Block(2), Bytes());
+}
+
+TEST_F(WorkflowTest, WriteRefusalsSendNothing)
+{
+    Start(Device(23, {{5}, {6}}));
+    TConfigModelPtr model = Read();
+    device->ResetCounts();
+
+    EXPECT_EQ(WriteError(nullptr, State()), "Настройки не загружены.");
+    EXPECT_EQ(WriteError(model.get(), {true, 64, 22, 1}), "Версия устройства не совпадает с версией настроек.");
+    // A bad value in the last block stops the write before the first block goes.
+    model->ValueDocument().AsNode().SelectSingle("/config/last/value").SetText("16");
+    EXPECT_EQ(WriteError(model.get(), State()), "last: значение 16 не помещается в 4 бит.");
+    EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0);
+    EXPECT_EQ(device->CommandCount(cmdPassword), 0);
+}
+
+TEST_F(WorkflowTest, WriteGivesUpOnAChunkAfterFiftyAttempts)
+{
+    TPortOptions options = FastOptions();
+    options.timeouts.readTotal = 20ms;
+    Start(Device(23, {{5}, {6}}), options);
+    TConfigModelPtr model = Read();
+    server->SetFaultScript([](const TExchangeInfo &) { return TFault::Drop; });
+    device->ResetCounts();
+    EXPECT_EQ(WriteError(model.get(), State()), "Нет связи с устройством");
+}
+
+TEST(KeyCodeText, ByTheItemsType)
+{
+    EXPECT_EQ(KeyCodeText("hex_array", {0x01, 0xA2, 0xFF}), "01A2FF");
+    EXPECT_EQ(KeyCodeText("dec_array", {1, 2, 3}), "123");
+    EXPECT_EQ(KeyCodeText("dec_array", {12, 255}), "12255");
+    EXPECT_EQ(KeyCodeText("int", {1, 2}), "");
+    EXPECT_EQ(KeyCodeText("", {1}), "");
+}
