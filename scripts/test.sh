@@ -15,4 +15,4 @@ done
 
 ctest --preset default
 ctest --preset asan
-ctest --preset tsan -R '^(TPortThread|PosixSerialPort|LinkSimulatorTest|TSimulatedDevice)\.'
+ctest --preset tsan -R '^(TPortThread|PosixSerialPort|LinkSimulatorTest|TSimulatedDevice|WorkflowTest|CliDeviceTest)\.'
