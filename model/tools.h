@@ -35,6 +35,18 @@ void ClearTreeData(TTreeData &data);
 // True when some leaf below node with Deactivator set holds a value other than "0".
 bool GroupHasActiveDeactivator(ITreeGrid &grid, PVirtualNode node);
 
+// Opens a grid's update bracket and closes it however the scope ends.
+class TUpdateBracket {
+public:
+    explicit TUpdateBracket(ITreeGrid &grid) : m_grid(grid) { m_grid.BeginUpdate(); }
+    ~TUpdateBracket() { m_grid.EndUpdate(); }
+    TUpdateBracket(const TUpdateBracket &) = delete;
+    TUpdateBracket &operator=(const TUpdateBracket &) = delete;
+
+private:
+    ITreeGrid &m_grid;
+};
+
 // Text of column "Значение" for a node: a leaf's value text by the item's type
 // ("Да"/"Нет" for "bool", the caption of the matching choice for an enum, the
 // text itself otherwise); empty for group nodes and nodes without a value.

@@ -74,18 +74,6 @@ TTreeData nodeData(const std::string &caption)
     return data;
 }
 
-// Closes the grid's update bracket however the fill ends.
-class TUpdateBracket {
-public:
-    explicit TUpdateBracket(ITreeGrid &grid) : m_grid(grid) { m_grid.BeginUpdate(); }
-    ~TUpdateBracket() { m_grid.EndUpdate(); }
-    TUpdateBracket(const TUpdateBracket &) = delete;
-    TUpdateBracket &operator=(const TUpdateBracket &) = delete;
-
-private:
-    ITreeGrid &m_grid;
-};
-
 } // namespace
 
 void RegisterBinaryConfigModel()

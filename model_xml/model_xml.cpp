@@ -110,18 +110,6 @@ std::string defaultText(xml::Node field)
     return kDefaultOther;
 }
 
-// Closes the grid's update bracket however the fill ends.
-class TUpdateBracket {
-public:
-    explicit TUpdateBracket(ITreeGrid &grid) : m_grid(grid) { m_grid.BeginUpdate(); }
-    ~TUpdateBracket() { m_grid.EndUpdate(); }
-    TUpdateBracket(const TUpdateBracket &) = delete;
-    TUpdateBracket &operator=(const TUpdateBracket &) = delete;
-
-private:
-    ITreeGrid &m_grid;
-};
-
 } // namespace
 
 void RegisterXmlConfigModel()

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-TArgs::TArgs(int argc, char **argv, int first, const Spec &spec)
+TArgs::TArgs(int argc, char **argv, int first, const Options &options)
 {
     bool optionsEnded = false;
     for (int i = first; i < argc; ++i) {
@@ -24,12 +24,12 @@ TArgs::TArgs(int argc, char **argv, int first, const Spec &spec)
             value = name.substr(eq + 1);
             name.resize(eq);
         }
-        if (spec.flags.count(name)) {
+        if (options.flags.count(name)) {
             if (value)
                 throw std::invalid_argument("--" + name + " takes no value");
             m_values.emplace(name, "");
             m_ordered.emplace_back(name, "");
-        } else if (spec.valued.count(name)) {
+        } else if (options.valued.count(name)) {
             if (!value) {
                 if (i + 1 >= argc)
                     throw std::invalid_argument("--" + name + " needs a value");

@@ -13,12 +13,12 @@
 // options are an error.
 class TArgs {
 public:
-    struct Spec {
+    struct Options {
         std::set<std::string> valued;   // take a value; may repeat
         std::set<std::string> flags;    // take none
     };
 
-    TArgs(int argc, char **argv, int first, const Spec &spec);
+    TArgs(int argc, char **argv, int first, const Options &options);
 
     bool Has(const std::string &name) const { return m_values.count(name) > 0; }
     std::optional<std::string> Value(const std::string &name) const;
