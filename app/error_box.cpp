@@ -4,24 +4,26 @@
 
 namespace {
 
-std::function<void(const QString &)> &errorHandler()
+std::function<void(TBoxKind, const QString &)> &handler()
 {
-    static std::function<void(const QString &)> handler;
-    return handler;
+    static std::function<void(TBoxKind, const QString &)> instance;
+    return instance;
 }
 
-std::function<void(const QString &)> &informationHandler()
+void show(TBoxKind kind, QWidget *parent, const QString &text)
 {
-    static std::function<void(const QString &)> handler;
-    return handler;
-}
-
-// Messages carry Windows line ends; the toolkit wants plain ones.
-QString displayed(const QString &text)
-{
+    if (handler()) {
+        handler()(kind, text);
+        return;
+    }
+    // Messages carry Windows line ends; the toolkit wants plain ones.
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return shown;
+    const QMessageBox::Icon icon = kind == TBoxKind::Error         ? QMessageBox::Critical
+                                   : kind == TBoxKind::Information ? QMessageBox::Information
+                                                                   : QMessageBox::NoIcon;
+    QMessageBox box(icon, kApplicationTitle, shown, QMessageBox::Ok, parent);
+    box.exec();
 }
 
 } // namespace
@@ -35,29 +37,20 @@ QString ErrorBoxText(const QString &message)
 
 void ShowErrorBox(QWidget *parent, const QString &message)
 {
-    const QString text = ErrorBoxText(message);
-    if (errorHandler()) {
-        errorHandler()(text);
-        return;
-    }
-    QMessageBox::critical(parent, kApplicationTitle, displayed(text), QMessageBox::Ok);
-}
-
-void SetErrorBoxHandler(std::function<void(const QString &)> handler)
-{
-    errorHandler() = std::move(handler);
+    show(TBoxKind::Error, parent, ErrorBoxText(message));
 }
 
 void ShowInformationBox(QWidget *parent, const QString &message)
 {
-    if (informationHandler()) {
-        informationHandler()(message);
-        return;
-    }
-    QMessageBox::information(parent, kApplicationTitle, displayed(message), QMessageBox::Ok);
+    show(TBoxKind::Information, parent, message);
 }
 
-void SetInformationBoxHandler(std::function<void(const QString &)> handler)
+void ShowPlainBox(QWidget *parent, const QString &message)
 {
-    informationHandler() = std::move(handler);
+    show(TBoxKind::Plain, parent, message);
+}
+
+void SetMessageBoxHandler(std::function<void(TBoxKind, const QString &)> handler_)
+{
+    handler() = std::move(handler_);
 }

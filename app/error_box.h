@@ -6,20 +6,25 @@
 
 class QWidget;
 
+// The boxes the window shows. Every one goes through here, so tests capture
+// the messages instead of blocking on them.
+enum class TBoxKind {
+    Error,       // the application's error box: stop icon, one OK button
+    Information, // "Настройки записаны"
+    Plain,       // a plain box without an icon
+};
+
 // The application's error box: titled "Конфигуратор", stop icon, one OK
 // button; a full stop is added when the message ends in a character that
-// sorts after ".". Every failure the window reports goes through here.
+// sorts after ".".
 void ShowErrorBox(QWidget *parent, const QString &message);
+void ShowInformationBox(QWidget *parent, const QString &message);
+void ShowPlainBox(QWidget *parent, const QString &message);
 
-// The text the box shows for a message.
+// The text the error box shows for a message.
 QString ErrorBoxText(const QString &message);
 
-// Replaces the box (tests capture the messages instead of blocking on them);
-// an empty handler restores it.
-void SetErrorBoxHandler(std::function<void(const QString &text)> handler);
-
-// An information box with one OK button.
-void ShowInformationBox(QWidget *parent, const QString &message);
-void SetInformationBoxHandler(std::function<void(const QString &text)> handler);
+// Replaces the boxes; an empty handler restores them.
+void SetMessageBoxHandler(std::function<void(TBoxKind kind, const QString &text)> handler);
 
 inline const QString kApplicationTitle = QStringLiteral("Конфигуратор");

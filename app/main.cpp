@@ -618,11 +618,9 @@ void TfrmMain::closeEvent(QCloseEvent *event)
         try {
             m_protocol->SaveVisibility();
         } catch (const EError &e) {
-            QMessageBox::warning(this, kApplicationTitle,
-                                 QStringLiteral("Exception %1: %2").arg(e.ClassName(), QString::fromUtf8(e.what())));
+            ShowPlainBox(this, QStringLiteral("Exception %1: %2").arg(e.ClassName(), QString::fromUtf8(e.what())));
         } catch (const std::exception &e) {
-            QMessageBox::warning(this, kApplicationTitle,
-                                 QStringLiteral("Exception Exception: %1").arg(QString::fromUtf8(e.what())));
+            ShowPlainBox(this, QStringLiteral("Exception Exception: %1").arg(QString::fromUtf8(e.what())));
         }
     }
     event->accept();

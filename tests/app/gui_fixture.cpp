@@ -19,6 +19,8 @@ const char *const kGuiDevice = R"(<devices><device hw="10" sw_low="1">
     <item name="n" caption="Без границ" size="4"/>
     <item name="s" caption="Строка" type="string" size="2000"/>
     <item name="k" caption="Ключ" type="hex_array" size="3" readable=""/>
+    <item name="kd" caption="Ключ цифрами" type="dec_array" size="3" readable=""/>
+    <item name="ki" caption="Ключ числом" size="1" readable=""/>
     <item name="on" caption="Вкл" type="bool" size="1" array="a" deactivator=""/>
     <item name="v" caption="Значение" size="1" array="a"/>
   </block>
@@ -37,6 +39,8 @@ const char *const kGuiSettings = R"(<?xml version="1.0" encoding="utf-8"?>
   <n><value>4294967295</value></n>
   <s><value>текст</value></s>
   <k><value>0102FF</value></k>
+  <kd><value>9</value></kd>
+  <ki><value>7</value></ki>
   <on><value a="1">0</value><value a="2">1</value></on>
   <v><value a="1">3</value><value a="2">4</value></v>
 </config>)";
@@ -60,8 +64,9 @@ void WindowTest::SetUp()
     std::filesystem::current_path(dir.Path());
     RegisterConfigModels();
     QSettings(QSettings::IniFormat, QSettings::UserScope, "configurator", "configurator").clear();
-    SetErrorBoxHandler([this](const QString &text) { errors.push_back(text); });
-    SetInformationBoxHandler([this](const QString &text) { informations.push_back(text); });
+    SetMessageBoxHandler([this](TBoxKind kind, const QString &text) {
+        (kind == TBoxKind::Error ? errors : kind == TBoxKind::Information ? informations : plains).push_back(text);
+    });
     dir.Write("gui.xml", kGuiDevice);
     dir.Write("guixml.xml", kGuiXmlDevice);
 }
@@ -69,8 +74,7 @@ void WindowTest::SetUp()
 void WindowTest::TearDown()
 {
     window.reset();
-    SetErrorBoxHandler({});
-    SetInformationBoxHandler({});
+    SetMessageBoxHandler({});
     Settle();
     std::filesystem::current_path(previousDir);
 }

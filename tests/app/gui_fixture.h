@@ -36,6 +36,7 @@ protected:
     std::unique_ptr<TfrmMain> window;
     std::vector<QString> errors;
     std::vector<QString> informations;
+    std::vector<QString> plains;
 };
 
 // A binary device (hw 10) with an item of every kind the grid shows.
