@@ -152,8 +152,39 @@ void BM_FillTree50K(benchmark::State &state)
     report(state, seconds);
 }
 
+// The slowest refusal of a hostile document: each must fail within a second.
+void BM_HostileDocuments(benchmark::State &state)
+{
+    std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE config [<!ENTITY a \"aaaaaaaaaa\">";
+    for (char c = 'b'; c <= 'k'; ++c) {
+        laughs += std::string("<!ENTITY ") + c + " \"";
+        for (int i = 0; i < 10; ++i)
+            laughs += std::string("&") + char(c - 1) + ";";
+        laughs += "\">";
+    }
+    laughs += "]><config>&k;</config>";
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    const std::string documents[] = {laughs, deep, "<config v=\"" + std::string(50 * 1024 * 1024, 'x') + "\"/>",
+                                     std::string("<config>\0</config>", 18)};
+    double slowest = 0;
+    for (auto _ : state) {
+        for (const std::string &text : documents) {
+            const auto start = std::chrono::steady_clock::now();
+            xml::ParseError error;
+            const bool parsed = xml::Document::Parse(text, error).has_value();
+            slowest = std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            if (parsed)
+                state.SkipWithError("a hostile document was accepted");
+        }
+    }
+    state.counters["slowest_ms"] = slowest * 1000;
+}
+
 } // namespace
 
+BENCHMARK(BM_HostileDocuments)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Decode64K)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Encode64K)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FillTree50K)->Unit(benchmark::kMillisecond)->UseRealTime();

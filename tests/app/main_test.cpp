@@ -260,3 +260,25 @@ TEST(ErrorBox, AddsAFullStopAfterLettersOnly)
     EXPECT_EQ(ErrorBoxText("Внимание!"), "Внимание!");
     EXPECT_EQ(ErrorBoxText(""), "");
 }
+
+TEST_F(WindowTest, UnpluggedDeviceShowsNoLinkAndIsFoundAgain)
+{
+    TSimulatedDevice device;
+    TPtyServer server(device);
+    ASSERT_TRUE(server.Start());
+    const std::string link = dir.File("port");
+    ASSERT_TRUE(server.SetLink(link));
+    TMainOptions options = QuietOptions();
+    options.port = QString::fromStdString(link);
+    options.portOptions.pollInterval = std::chrono::milliseconds(50);
+    options.portOptions.timeouts.readTotal = std::chrono::milliseconds(200);
+    TfrmMain &w = Open(options);
+    ASSERT_TRUE(WaitFor([&] { return w.Connected; }));
+    server.Unplug();
+    ASSERT_TRUE(WaitFor([&] { return !w.Connected; }));
+    EXPECT_EQ(w.StatusPanel(0)->text(), "Нет связи с устройством");
+    EXPECT_EQ(w.StatusPanel(1)->text(), QString::fromStdString(SystemErrorText(ENOENT)));
+    ASSERT_TRUE(server.Plug());
+    ASSERT_TRUE(WaitFor([&] { return w.Connected; }));
+    EXPECT_TRUE(w.StatusPanel(0)->text().startsWith("SN: "));
+}
