@@ -215,7 +215,14 @@ void TAbstractConfigModel::LoadFromFile(const std::string &fileName)
 void TAbstractConfigModel::SaveToFile(const std::string &fileName)
 {
     const auto sheet = xml::Stylesheet::Parse(kIdentityTransform);
-    WriteFileAtomically(PathFromUtf8(fileName), sheet.TransformToText(ValueDoc));
+    const std::string text = sheet.TransformToText(ValueDoc);
+    // Names outside the code page come out as character references, which no parser reads back.
+    xml::ParseError error;
+    if (!xml::Document::Parse(text, error))
+        throw EConfigError(Format("Не удалось записать файл %s: настройки содержат имена, которых нет в кодировке "
+                                  "windows-1251 (строка %d: %s).",
+                                  fileName.c_str(), error.line, error.reason.c_str()));
+    WriteFileAtomically(PathFromUtf8(fileName), text);
 }
 
 int TAbstractConfigModel::GetBlockCount()

@@ -542,6 +542,11 @@ std::string Document::Save() const
         fail("Не удалось сохранить документ в кодировке \"" + encoding + "\"");
     std::string text(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(size));
     xmlFree(buffer);
+    // A name the encoding cannot hold comes out as a character reference, which no parser reads back.
+    ParseError error;
+    if (!Parse(text, error))
+        fail("Документ нельзя записать в кодировке \"" + encoding + "\": строка " + std::to_string(error.line) + ": " +
+             error.reason);
     return text;
 }
 

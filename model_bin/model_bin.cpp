@@ -126,6 +126,9 @@ TBinaryConfigModel::TArrayInfo TBinaryConfigModel::ArrayInfo(xml::Node item, con
     info.count = GetIntAttribute(array, "count");
     if (info.count < 0)
         throw EDescriptionError(Format("Массив \"%s\": недопустимое число элементов %d.", name->c_str(), info.count));
+    // Every index of the array must be an int, the last one included.
+    if (info.count > 0 && info.start > INT_MAX - (info.count - 1))
+        throw EDescriptionError(Format("Массив \"%s\": недопустимый первый номер %d.", name->c_str(), info.start));
     return info;
 }
 
@@ -344,6 +347,8 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
         const int count = GetIntAttribute(arrayNode, "count");
         if (count <= 0)
             continue;
+        if (start > INT_MAX - (count - 1))
+            throw EDescriptionError(Format("Массив \"%s\": недопустимый первый номер %d.", arrayName.c_str(), start));
 
         // What each item of this group needs, looked up once for all indices.
         struct TGroupItem {
@@ -379,7 +384,8 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
                                   own, ownCaption});
         }
 
-        for (int index = start; index < start + count; ++index) {
+        for (int offset = 0; offset < count; ++offset) {
+            const int index = start + offset;
             TTreeData elementData = nodeData(caption + kNumberSign + std::to_string(index));
             elementData.Gray = anyDeactivator;
             PVirtualNode elementNode = AddTreeNode(grid, group, elementData);
@@ -399,7 +405,8 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
                     LayOut(grid, elementNode, g.structNode, value, arrays, depth + 1);
                 } else if (g.masked && g.own) {
                     PVirtualNode maskedNode = AddTreeNode(grid, elementNode, nodeData(g.caption));
-                    for (int j = g.own->start; j < g.own->start + g.own->count; ++j) {
+                    for (int k = 0; k < g.own->count; ++k) {
+                        const int j = g.own->start + k;
                         TTreeData data = nodeData(g.ownCaption + kNumberSign + std::to_string(j));
                         data.Description = g.item;
                         data.Value = g.values.Find(j, index);
