@@ -3,6 +3,7 @@
 #include "link/crc.h"
 #include "link/trace.h"
 
+#include <algorithm>
 #include <cstring>
 
 // ---------------------------------------------------------------- TRawPacket
@@ -164,7 +165,12 @@ void TPortThread::PerformRequest()
         m_result = Exchange(error);
         if (m_result == rsOk) {
             m_answer.Decode(command, payload);
-            m_data = CopyBytes(payload, kReadEchoBytes, payload.size());
+            // An answer that echoes another block or offset belongs to an earlier request: its data is not this block's.
+            const Bytes echo = blockAddress(m_block, m_offset);
+            if (payload.size() >= kReadEchoBytes && !std::equal(echo.begin(), echo.end(), payload.begin()))
+                m_result = rsBadAnswer;
+            else
+                m_data = CopyBytes(payload, kReadEchoBytes, payload.size());
         }
         break;
     case opWriteBlock: {

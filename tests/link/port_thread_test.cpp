@@ -211,6 +211,8 @@ TEST(TPortThread, FailedRequestsKeepTheCallersData)
         {"garbage", {Bytes{1, 2, 3, 4, 5, 6}}, rsBadAnswer},
         {"valid frame with a trailing byte in the same read", {Bytes{0xCA, 0x01, 0x00, 0x0C, 0x00, 0x00}}, rsBadAnswer},
         {"read error", {.readError = 5}, rsIoError},
+        {"read answer of another block", {Frame(cmdReadBlock, {1, 0, 0, 7})}, rsBadAnswer},
+        {"read answer of another offset", {Frame(cmdReadBlock, {0, 64, 0, 7})}, rsBadAnswer},
     };
     for (const auto &c : cases) {
         TFixture f;
@@ -219,7 +221,7 @@ TEST(TPortThread, FailedRequestsKeepTheCallersData)
         options.pollInterval = 10s;
         auto port = f.Start(options);
         Bytes data{9, 9};
-        EXPECT_EQ(port->Request(opKeyReadPoll, 0, 0, data), c.result) << c.what;
+        EXPECT_EQ(port->Request(opReadBlock, 0, 0, data), c.result) << c.what;
         EXPECT_EQ(data, (Bytes{9, 9})) << c.what;
     }
 }
