@@ -1,5 +1,7 @@
 #include "app/main.h"
 
+#include "app/compare.h"
+#include "app/compare_dialog.h"
 #include "app/error_box.h"
 #include "app/FormSize.h"
 #include "app/gui_link.h"
@@ -110,6 +112,13 @@ void TfrmMain::CreateActions()
     FileSaveAs1->setToolTip(QStringLiteral("Сохранить файл настроек…"));
     connect(FileSaveAs1, &QAction::triggered, this, &TfrmMain::FileSaveAs1Execute);
 
+    FileCompare1 = new QAction(QStringLiteral("Сравнить с файлом..."), this);
+    FileCompare1->setObjectName("FileCompare1");
+    FileCompare1->setToolTip(QStringLiteral("Сравнить настройки с файлом настроек"));
+    // There is something to compare only once a configuration is shown.
+    FileCompare1->setEnabled(false);
+    connect(FileCompare1, &QAction::triggered, this, &TfrmMain::FileCompare1Execute);
+
     FileExit1 = new QAction(style->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("&Выход"), this);
     FileExit1->setObjectName("FileExit1");
     connect(FileExit1, &QAction::triggered, this, &QWidget::close);
@@ -144,6 +153,7 @@ void TfrmMain::CreateActions()
     QMenu *file = menuBar()->addMenu(QStringLiteral("&Файл"));
     file->addAction(FileOpen1);
     file->addAction(FileSaveAs1);
+    file->addAction(FileCompare1);
     file->addSeparator();
     file->addAction(FileExit1);
     QMenu *view = menuBar()->addMenu(QStringLiteral("&Вид"));
@@ -407,6 +417,7 @@ void TfrmMain::ShowModel(const TConfigModelPtr &model)
         }
         throw;
     }
+    FileCompare1->setEnabled(Model != nullptr);
 }
 
 void TfrmMain::RunBusy(const std::function<void()> &work)
@@ -483,7 +494,7 @@ void TfrmMain::FileOpen1Accept(const QString &fileName)
 {
     Guarded([&] {
         const TConfigModelPtr model = LoadSettingsFile(fileName.toStdString(), m_options.catalogueDir);
-        ShowModel(model);
+        ExplainDescriptionFailure(*model, [&] { ShowModel(model); });
         HardwareCode = Model->GetHardwareCode();
         SoftwareVersion = Model->GetSoftwareVersion();
     });
@@ -506,6 +517,36 @@ void TfrmMain::FileSaveAs1Accept(const QString &fileName)
         return;
     VST1->EndEditNode();
     Guarded([&] { Model->SaveToFile(fileName.toStdString()); });
+}
+
+void TfrmMain::FileCompare1Execute()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QStringLiteral("cfg"));
+    dialog.setNameFilter(kFileFilter);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        FileCompare1Accept(dialog.selectedFiles().front());
+}
+
+void TfrmMain::FileCompare1Accept(const QString &fileName)
+{
+    if (!Model)
+        return;
+    VST1->EndEditNode();
+    Guarded([&] {
+        const TConfigModelPtr other = LoadSettingsFile(fileName.toStdString(), m_options.catalogueDir);
+        const std::vector<TDifference> differences = CompareConfigurations(*Model, *other);
+        if (differences.empty()) {
+            ShowInformationBox(this, QString::fromUtf8(kMsgSameSettings));
+            return;
+        }
+        // Modeless, so the grid stays at hand beside the list.
+        auto *dialog = new TfrmCompare(this, qtext(DifferencesText(differences)));
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->show();
+    });
 }
 
 void TfrmMain::mnPortClick()

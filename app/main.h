@@ -64,6 +64,9 @@ public:
     void FileOpen1Accept(const QString &fileName);
     void FileSaveAs1Execute();
     void FileSaveAs1Accept(const QString &fileName);
+    // Compares the shown configuration with a settings file.
+    void FileCompare1Execute();
+    void FileCompare1Accept(const QString &fileName);
     void mnPortClick();
     void mnProtocolClick();
 
@@ -81,6 +84,7 @@ public:
     QLineEdit *Edit1 = nullptr;
     QAction *FileOpen1 = nullptr;
     QAction *FileSaveAs1 = nullptr;
+    QAction *FileCompare1 = nullptr;
     QAction *FileExit1 = nullptr;
     QAction *acRead = nullptr;
     QAction *acWrite = nullptr;

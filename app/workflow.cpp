@@ -1,9 +1,11 @@
 #include "app/workflow.h"
 
+#include "model/catalogue_check.h"
 #include "model/errors.h"
 #include "model_bin/model_bin.h"
 #include "model_xml/model_xml.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace {
@@ -108,7 +110,7 @@ TConfigModelPtr ReadConfiguration(IDeviceLink &link, const TDeviceState &device,
                 throw EConfigError(kMsgNoLink);
             image.insert(image.end(), chunk.begin(), chunk.end());
         } while (chunk.size() >= device.chunkSize);
-        DecodeBlock(*model, block, image);
+        ExplainDescriptionFailure(*model, [&] { DecodeBlock(*model, block, image); });
     }
     return model;
 }
@@ -121,12 +123,14 @@ void WriteConfiguration(IDeviceLink &link, IConfigModel *model, const TDeviceSta
     if (!model->IsCompatible(device.hardwareCode, device.softwareVersion))
         throw EConfigError(kMsgIncompatible);
     requireConnected(device);
-    const std::vector<Bytes> images = EncodeBlocks(*model);
+    std::vector<Bytes> images;
+    ExplainDescriptionFailure(*model, [&] { images = EncodeBlocks(*model); });
     if (model->NeedsPassword())
         SendPassword(link, passwordField);
     for (int block = 0; block < static_cast<int>(images.size()); ++block) {
         const Bytes &image = images[static_cast<std::size_t>(block)];
-        const int size = model->BlockSize(model->GetBlock(block));
+        int size = 0;
+        ExplainDescriptionFailure(*model, [&] { size = model->BlockSize(model->GetBlock(block)); });
         std::size_t offset = 0;
         do {
             const std::size_t n = std::min<std::size_t>(image.size() - offset, device.chunkSize);
@@ -168,4 +172,32 @@ std::vector<Bytes> EncodeBlocks(IConfigModel &model)
     for (int block = 0; block < count; ++block)
         images.push_back(model.EncodeBlock(model.GetBlock(block), xml::Node()));
     return images;
+}
+
+void ExplainDescriptionFailure(IConfigModel &model, const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const ERangeError &) {
+        throw;
+    } catch (const EError &e) {
+        // A text that does not parse is the device's or the file's: the description parsed long before.
+        if (const auto *parseError = dynamic_cast<const EXmlError *>(&e); parseError && parseError->Line() > 0)
+            throw;
+        const xml::Node device = model.DeviceElement();
+        const std::vector<TFinding> findings = CheckDevice(device, StorageFormatOf(device));
+        const std::string message = e.what();
+        auto chosen = std::find_if(findings.begin(), findings.end(), [&](const TFinding &finding) {
+            return !finding.item.empty() && (message.find("\"" + finding.item + "\"") != std::string::npos ||
+                                             message.rfind(finding.item + ":", 0) == 0);
+        });
+        // Faults that never raise anything do not explain a failure that names none of them.
+        if (chosen == findings.end())
+            chosen = std::find_if(findings.begin(), findings.end(), [](const TFinding &f) { return f.fails; });
+        if (chosen == findings.end())
+            throw;
+        TFinding finding = *chosen;
+        finding.file = model.DescriptionFile().filename().string();
+        throw EDescriptionError(finding.Line());
+    }
 }

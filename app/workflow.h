@@ -90,6 +90,14 @@ void DecodeBlocks(IConfigModel &model, const std::vector<Bytes> &images);
 // Every block image of the model, all encoded before any is used.
 std::vector<Bytes> EncodeBlocks(IConfigModel &model);
 
+// Runs an operation on the model (decoding, encoding, filling a tree). When it
+// fails and the model's device description has faults, a fault is raised
+// instead as EDescriptionError: "<file>: устройство hw=.. sw=..: <fault>" -
+// the first naming the item the failure names, else the first that makes
+// operations fail. A value that does not fit its bits and a block text that
+// does not parse are the data's, not the description's, and pass unchanged.
+void ExplainDescriptionFailure(IConfigModel &model, const std::function<void()> &operation);
+
 // What the window and the tool say.
 inline constexpr const char *kMsgNotConnected = "Устройство не подключено";
 inline constexpr const char *kMsgNoDescription = "Не найдено описание устройства.";

@@ -27,7 +27,8 @@ TEST(Programs, CliIdentifiesTheSimulatedDevice)
     ASSERT_FALSE(port.empty());
     const TRunResult result = RunProgram({CLI_EXE, "identify", "--port", port});
     EXPECT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_EQ(result.output, "SN: 000012AB\nSW: 300\nHW: 5\nChunk: 32\n");
+    EXPECT_EQ(result.output, "SN: 000012AB\nSW: 300\nHW: 5\nChunk: 32\n"
+                             "Описание: transmitter-binary.xml (hw=5 sw_low=300 sw_high=399 format=—)\n");
 }
 
 TEST(Programs, CliReportsAMissingPortWithTheSystemText)

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "model/model.h"
 #include "tools/args.h"
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 // One function per command; each returns the program's exit code and raises
 // std::invalid_argument for a wrong command line.
@@ -12,6 +15,16 @@ int CmdDecode(const TArgs &args);
 int CmdEncode(const TArgs &args);
 int CmdRead(const TArgs &args);
 int CmdWrite(const TArgs &args);
+int CmdCheckCatalogue(const TArgs &args);
+// arguments: the command line after the command, whose order tells the sides apart.
+int CmdDiff(const TArgs &args, const std::vector<std::string> &arguments);
+int CmdDeploy(const TArgs &args);
+
+// The options every command accepts.
+const TArgs::Options &CliOptions();
 
 // --catalogue, or the folder of the executable.
 std::filesystem::path CatalogueDir(const TArgs &args);
+
+// Reads the configuration of the device on a port as "read" does (--password applies).
+TConfigModelPtr ReadFromPort(const std::string &port, const TArgs &args);

@@ -1,13 +1,13 @@
 // The device commands: read and write.
+#include "app/production.h"
 #include "app/workflow.h"
 #include "model/errors.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/device_session.h"
+#include "tools/cli/progress_line.h"
 
 #include <cstdio>
 #include <iostream>
-
-#include <unistd.h>
 
 namespace {
 
@@ -15,42 +15,28 @@ using namespace std::chrono_literals;
 
 constexpr auto kIdentWait = 6s;
 
-// The progress text on one updating line, where someone watches it.
-class TProgressLine {
-public:
-    TProgressLine() : m_shown(::isatty(STDERR_FILENO)) {}
-    ~TProgressLine()
-    {
-        if (m_shown && m_width > 0)
-            std::cerr << '\r' << std::string(m_width, ' ') << '\r' << std::flush;
-    }
-    TProgress Callback()
-    {
-        return [this](const std::string &text) {
-            if (!m_shown)
-                return;
-            std::cerr << '\r' << text << std::string(m_width > text.size() ? m_width - text.size() : 0, ' ') << std::flush;
-            m_width = text.size();
-        };
-    }
-
-private:
-    bool m_shown;
-    std::size_t m_width = 0;
-};
-
 // The connected device as the window would know it from its status bar.
-TDeviceState connectedDevice(TDeviceSession &session)
+TDeviceIdent connectedIdent(TDeviceSession &session)
 {
     const auto ident = session.NextIdent(kIdentWait);
+    return ident && ident->connected ? *ident : TDeviceIdent{};
+}
+
+TDeviceState stateOf(const TDeviceIdent &ident)
+{
     TDeviceState state;
-    if (ident && ident->connected) {
+    if (ident.connected) {
         state.connected = true;
-        state.chunkSize = ident->chunkSize;
-        state.hardwareCode = ident->hardwareCode;
-        state.softwareVersion = ident->softwareVersion;
+        state.chunkSize = ident.chunkSize;
+        state.hardwareCode = ident.hardwareCode;
+        state.softwareVersion = ident.softwareVersion;
     }
     return state;
+}
+
+TDeviceState connectedDevice(TDeviceSession &session)
+{
+    return stateOf(connectedIdent(session));
 }
 
 std::string requiredPort(const TArgs &args, const char *command)
@@ -62,6 +48,15 @@ std::string requiredPort(const TArgs &args, const char *command)
 }
 
 } // namespace
+
+TConfigModelPtr ReadFromPort(const std::string &port, const TArgs &args)
+{
+    TDeviceSession session(port);
+    const TDeviceState device = connectedDevice(session);
+    TPortLink link(session.Port());
+    TProgressLine progress;
+    return ReadConfiguration(link, device, args.Value("password", ""), CatalogueDir(args), progress.Callback());
+}
 
 int CmdRead(const TArgs &args)
 {
@@ -88,12 +83,37 @@ int CmdWrite(const TArgs &args)
         throw std::invalid_argument("write needs one settings file");
     const TConfigModelPtr model = LoadSettingsFile(args.Positional()[0], CatalogueDir(args));
     TDeviceSession session(port);
-    const TDeviceState device = connectedDevice(session);
+    const TDeviceIdent ident = connectedIdent(session);
+    const TDeviceState device = stateOf(ident);
     TPortLink link(session.Port());
+    const std::string password = args.Value("password", "");
+    if (const auto backupDir = args.Value("backup")) {
+        // Nothing is read for a backup that the write would refuse anyway.
+        if (!device.connected)
+            throw EConfigError(kMsgNotConnected);
+        if (!model->IsCompatible(device.hardwareCode, device.softwareVersion))
+            throw EConfigError(kMsgIncompatible);
+        std::filesystem::path file;
+        {
+            TProgressLine progress;
+            file = BackupConfiguration(link, device, ident.serialNumber, password, CatalogueDir(args),
+                                       PathFromUtf8(*backupDir), progress.Callback());
+        }
+        const std::u8string shown = file.u8string();
+        std::cout << "Копия настроек: " << std::string(shown.begin(), shown.end()) << "\n";
+    }
     {
         TProgressLine progress;
-        WriteConfiguration(link, model.get(), device, args.Value("password", ""), progress.Callback());
+        WriteConfiguration(link, model.get(), device, password, progress.Callback());
     }
-    std::cout << kMsgWritten << "\n";
+    if (!args.Has("verify")) {
+        std::cout << kMsgWritten << "\n";
+        return 0;
+    }
+    {
+        TProgressLine progress;
+        VerifyConfiguration(link, *model, device, password, CatalogueDir(args), progress.Callback());
+    }
+    std::cout << kMsgWrittenAndVerified << "\n";
     return 0;
 }

@@ -41,7 +41,7 @@ int CmdShow(const TArgs &args)
         throw std::invalid_argument("show needs one settings file");
     const TConfigModelPtr model = LoadSettingsFile(args.Positional()[0], CatalogueDir(args));
     TTreeGrid grid;
-    model->FillTree(grid);
+    ExplainDescriptionFailure(*model, [&] { model->FillTree(grid); });
     std::cout << "HW: " << model->GetHardwareCode() << "\n"
               << "SW: " << model->GetSoftwareVersion() << "\n"
               << "Описание: " << model->DescriptionFile().filename().string() << "\n\n"

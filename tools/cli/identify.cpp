@@ -1,3 +1,5 @@
+#include "app/workflow.h"
+#include "model/tools.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/device_session.h"
 
@@ -11,6 +13,12 @@ using namespace std::chrono_literals;
 // Longest wait for one identification: a poll waits 200 ms, then the write and
 // the read may take their full time-outs.
 constexpr auto kIdentWait = 6s;
+
+// An attribute of the chosen description as written, "—" when absent.
+std::string attributeText(xml::Node device, const char *name)
+{
+    return GetAttribute(device, name, "—");
+}
 
 std::string hex8(std::uint64_t value)
 {
@@ -38,5 +46,15 @@ int CmdIdentify(const TArgs &args)
               << "SW: " << ident->softwareVersion << "\n"
               << "HW: " << ident->hardwareCode << "\n"
               << "Chunk: " << ident->chunkSize << "\n";
+    // Which description the first-match rule picks, so a wrong pick shows before a read.
+    const auto match = FindInCatalogue(CatalogueDir(args), ident->hardwareCode, ident->softwareVersion);
+    if (!match) {
+        std::cout << kMsgNoDescription << "\n";
+        return 0;
+    }
+    std::cout << "Описание: " << match->file.filename().string() << " (hw=" << attributeText(match->device, "hw")
+              << " sw_low=" << attributeText(match->device, "sw_low")
+              << " sw_high=" << attributeText(match->device, "sw_high")
+              << " format=" << attributeText(match->device, "format") << ")\n";
     return 0;
 }

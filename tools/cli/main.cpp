@@ -12,11 +12,14 @@ const char kHelp[] = R"(Usage: configurator-cli COMMAND [OPTIONS]
 Commands:
   identify --port P
       show the device connected to port P: serial number, software version,
-      hardware code and chunk size
+      hardware code and chunk size, and the description the catalogue picks
+      for it (file, hw, sw_low, sw_high, format; "—" for absent attributes)
   read --port P [--password DIGITS] -o FILE.cfg
       read the configuration of the device on port P into a settings file
-  write --port P [--password DIGITS] FILE.cfg
-      write a settings file into the device on port P
+  write --port P [--password DIGITS] [--backup DIR] [--verify] FILE.cfg
+      write a settings file into the device on port P; --backup first saves
+      the device's configuration as DIR/<serial>-<YYYYMMDD-HHMMSS>.cfg,
+      --verify reads the device back and compares every block
   show FILE.cfg
       print a settings file as the parameter grid shows it
   decode --hw H --sw S -o FILE.cfg IMAGE...
@@ -25,16 +28,56 @@ Commands:
   encode FILE.cfg DIR
       write the block images of a settings file into DIR (block0.bin, ...;
       block0.xml, ... for XML devices)
+  check-catalogue [DIR]
+      check every device description in DIR (by default the catalogue
+      folder); one line per fault, exit code 1 when there is any
+  diff A B
+      compare two configurations of one device; each side is a settings file
+      or --port P (the device, read as "read" does). Prints each differing
+      parameter as "block / caption / caption: A value → B value" ("—" where
+      a side lacks it); exit code 0 when equal, 1 when different, 2 on trouble
+  deploy --port P [--set NAME=VALUE]... [--log FILE.csv] [--backup DIR]
+         [--password DIGITS] [--max-devices N] TEMPLATE.cfg
+      the production line: waits for devices on port P and serves every new
+      serial number once: checks that the template fits it, backs it up (with
+      --backup), writes the template with the --set values, reads it back to
+      verify, appends a line to the log (CSV: время;серийный номер;код
+      устройства;версия;результат;сообщение) and rings the bell. Ctrl+C ends
+      it after the current device.
 
 Options:
   --catalogue DIR     where the device descriptions (*.xml) are; by default
                       the folder of this program
   --trace             write the link's exchanges to standard error
   --help              show this text
+  --version           show the version
+  --set NAME=VALUE    (deploy) set a parameter of the template; may repeat.
+                      VALUE is the text a settings file stores (bool: 1 or 0,
+                      an enum: the choice's value). Binary devices: NAME is
+                      an item name; item[i] for an item with an array or a
+                      mask, i counted as the settings file stores it (from the
+                      array's start); item[i,j] with both (array index, mask
+                      index); item[i].field for the items of a struct.
+                      XML devices: item for a simple parameter, item.field[k]
+                      for the field of the k-th element (from 1) of an array
+                      parameter.
+  --max-devices N     (deploy) end after N devices; an aid for tests
 
 A port name is a device path (/dev/ttyUSB0) or a name under /dev (ttyUSB0);
 on Windows a COM port name (COM3).
 )";
+
+} // namespace
+
+const TArgs::Options &CliOptions()
+{
+    static const TArgs::Options options{
+        {"port", "catalogue", "hw", "sw", "output", "password", "backup", "set", "log", "max-devices"},
+        {"trace", "help", "verify"}};
+    return options;
+}
+
+namespace {
 
 int run(int argc, char **argv)
 {
@@ -43,7 +86,11 @@ int run(int argc, char **argv)
         std::cout << kHelp;
         return 0;
     }
-    const TArgs args(argc, argv, 2, {{"port", "catalogue", "hw", "sw", "output", "password"}, {"trace", "help"}});
+    if (command == "--version") {
+        std::cout << "configurator-cli " CONFIGURATOR_VERSION "\n";
+        return 0;
+    }
+    const TArgs args(argc, argv, 2, CliOptions());
     if (args.Has("help")) {
         std::cout << kHelp;
         return 0;
@@ -63,6 +110,12 @@ int run(int argc, char **argv)
         return CmdDecode(args);
     if (command == "encode")
         return CmdEncode(args);
+    if (command == "check-catalogue")
+        return CmdCheckCatalogue(args);
+    if (command == "diff")
+        return CmdDiff(args, std::vector<std::string>(argv + 2, argv + argc));
+    if (command == "deploy")
+        return CmdDeploy(args);
     throw std::invalid_argument("unknown command " + command);
 }
 

@@ -1,0 +1,100 @@
+// deploy: one settings file written into device after device on a production line.
+#include "app/production.h"
+#include "model/errors.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/production_session.h"
+#include "tools/cli/progress_line.h"
+
+#include <climits>
+#include <csignal>
+#include <iostream>
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+// The first Ctrl+C lets the current device finish; a second one ends the program at once.
+extern "C" void onStopSignal(int signal)
+{
+    g_stop = true;
+    std::signal(signal, SIG_DFL);
+}
+
+// Stop signals handled for the scope's lifetime.
+class TStopSignals {
+public:
+    TStopSignals()
+    {
+        g_stop = false;
+        m_interrupt = std::signal(SIGINT, onStopSignal);
+        m_terminate = std::signal(SIGTERM, onStopSignal);
+    }
+    ~TStopSignals()
+    {
+        std::signal(SIGINT, m_interrupt);
+        std::signal(SIGTERM, m_terminate);
+    }
+    TStopSignals(const TStopSignals &) = delete;
+    TStopSignals &operator=(const TStopSignals &) = delete;
+
+private:
+    void (*m_interrupt)(int) = SIG_DFL;
+    void (*m_terminate)(int) = SIG_DFL;
+};
+
+} // namespace
+
+int CmdDeploy(const TArgs &args)
+{
+    const auto port = args.Value("port");
+    if (!port)
+        throw std::invalid_argument("deploy needs --port");
+    if (args.Positional().size() != 1)
+        throw std::invalid_argument("deploy needs one settings file, the template");
+
+    TProductionOptions options;
+    options.catalogueDir = CatalogueDir(args);
+    options.passwordField = args.Value("password", "");
+    for (const std::string &assignment : args.Values("set")) {
+        try {
+            options.overrides.push_back(ParseOverride(assignment));
+        } catch (const EError &e) {
+            throw std::invalid_argument(e.what());
+        }
+    }
+    if (const auto dir = args.Value("backup"))
+        options.backupDir = PathFromUtf8(*dir);
+    if (const auto log = args.Value("log"))
+        options.logFile = PathFromUtf8(*log);
+    if (const auto count = args.Value("max-devices"))
+        options.maxDevices = static_cast<int>(ParseInteger(*count, 1, INT_MAX, "--max-devices"));
+
+    const TConfigModelPtr templateModel = LoadSettingsFile(args.Positional()[0], options.catalogueDir);
+    TStopSignals signals;
+    TPortSession session(*port);
+    TProgressLine progress;
+    TProductionEvents events;
+    events.progress = progress.Callback();
+    events.waiting = [] { std::cout << "Ожидание устройства..." << std::endl; };
+    events.started = [&](const TDeviceReport &report) {
+        std::cout << SerialText(report.serialNumber) << ": код устройства " << report.state.hardwareCode
+                  << ", версия " << report.state.softwareVersion << std::endl;
+    };
+    events.notice = [&](const std::string &text) { std::cout << text << std::endl; };
+    events.finished = [&](const TDeviceOutcome &outcome) {
+        progress.Clear();
+        const std::string serial = SerialText(outcome.serialNumber);
+        if (!outcome.backup.empty()) {
+            const std::u8string shown = outcome.backup.u8string();
+            std::cout << serial << ": копия настроек: " << std::string(shown.begin(), shown.end()) << "\n";
+        }
+        std::cout << serial << ": " << (outcome.success ? kResultSuccess : kResultFailure) << ": " << outcome.message
+                  << std::endl;
+        // The bell calls the technician back to the bench.
+        std::cerr << '\a' << std::flush;
+    };
+    const int served = RunProduction(session, *templateModel, options, g_stop, events);
+    progress.Clear();
+    std::cout << "Обработано устройств: " << served << "\n";
+    return 0;
+}

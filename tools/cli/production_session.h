@@ -1,0 +1,34 @@
+#pragma once
+
+// The port worker as the production line's session: its identification
+// reports and its link. Header-only, so the tests use it without the program.
+
+#include "app/production.h"
+#include "tools/cli/device_session.h"
+
+class TPortSession : public IDeviceSession {
+public:
+    explicit TPortSession(const std::string &portName, std::unique_ptr<ISerialPort> port = CreateSerialPort(),
+                          TPortOptions options = {})
+        : m_session(portName, std::move(port), options), m_link(m_session.Port())
+    {
+    }
+
+    std::optional<TDeviceReport> NextReport(std::chrono::milliseconds timeout) override
+    {
+        const auto ident = m_session.NextIdent(timeout);
+        if (!ident)
+            return std::nullopt;
+        TDeviceReport report;
+        report.state = {ident->connected, ident->chunkSize, ident->hardwareCode, ident->softwareVersion};
+        report.serialNumber = ident->serialNumber;
+        return report;
+    }
+
+    IDeviceLink &Link() override { return m_link; }
+    TDeviceSession &Session() { return m_session; }
+
+private:
+    TDeviceSession m_session;
+    TPortLink m_link;
+};
