@@ -16,11 +16,13 @@ int main(int argc, char **argv)
     QApplication::setApplicationVersion(QStringLiteral(CONFIGURATOR_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Конфигуратор: настройка объектовых устройств через COM-порт."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads, edits and writes the configuration of alarm transmitters over a serial port.\n"
+        "Device descriptions (*.xml) are taken from the program's folder."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Порт для этого запуска; сохранённый порт не меняется."),
+                                  QStringLiteral("Use port <name> for this run; the stored port stays as it is."),
                                   QStringLiteral("name"));
     parser.addOption(port);
     parser.process(application);

@@ -10,7 +10,8 @@ packages=(
   libxml2-dev libxslt1-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   clang-14 libclang-rt-14-dev llvm-14
-  xvfb xauth
+  xvfb xauth openbox
+  g++-mingw-w64-x86-64-posix help2man desktop-file-utils dpkg-dev
 )
 
 missing=()

@@ -12,7 +12,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 if command -v xvfb-run >/dev/null; then
-  xvfb-run -a -s "-screen 0 1024x768x24" "$root/build/default/bin/screenshots" "$root/docs/images"
+  # A window manager draws the title bars a person would see.
+  xvfb-run -a -s "-screen 0 1024x768x24" sh -c \
+    'openbox >/dev/null 2>&1 & sleep 1; "$0" "$1"; status=$?; kill %1 2>/dev/null; exit $status' \
+    "$root/build/default/bin/screenshots" "$root/docs/images"
 else
   QT_QPA_PLATFORM=offscreen "$root/build/default/bin/screenshots" "$root/docs/images"
 fi

@@ -5,12 +5,13 @@
 #include <iostream>
 #include <string>
 
-#include <unistd.h>
+// True when standard error goes to a terminal (one file per platform).
+bool StderrIsTerminal();
 
 // The progress text on one updating line of standard error, where someone watches it.
 class TProgressLine {
 public:
-    TProgressLine() : m_shown(::isatty(STDERR_FILENO)) {}
+    TProgressLine() : m_shown(StderrIsTerminal()) {}
     ~TProgressLine() { Clear(); }
     TProgressLine(const TProgressLine &) = delete;
     TProgressLine &operator=(const TProgressLine &) = delete;

@@ -3,11 +3,15 @@
 #include "app/main.h"
 #include "app/protocol.h"
 #include "app/wait.h"
+#include "editors/vteditor.h"
 #include "app/workflow.h"
 #include "tools/simulator/pty_server.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QMenu>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QScreen>
@@ -33,13 +37,15 @@ Bytes readFile(const std::filesystem::path &path)
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The window as shown on the screen, or as rendered where there is no screen to grab.
-bool photograph(QWidget &window, const QString &path)
+// A part of the screen as a person sees it (popups and other windows
+// included), or the window alone where there is no screen to grab.
+bool photograph(QWidget &window, const QString &path, QRect area = QRect())
 {
+    if (area.isNull())
+        area = window.frameGeometry();
     QPixmap picture;
     if (QScreen *screen = window.screen(); screen && QGuiApplication::platformName() == "xcb")
-        picture = screen->grabWindow(0, window.frameGeometry().x(), window.frameGeometry().y(),
-                                     window.frameGeometry().width(), window.frameGeometry().height());
+        picture = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     if (picture.isNull())
         picture = window.grab();
     const bool saved = picture.save(path);
@@ -47,7 +53,7 @@ bool photograph(QWidget &window, const QString &path)
     return saved;
 }
 
-void expand(TfrmMain &window, const QStringList &captions)
+PVirtualNode find(TfrmMain &window, const QStringList &captions)
 {
     TVstModel &tree = window.VST1->Tree();
     PVirtualNode node = nullptr;
@@ -57,10 +63,22 @@ void expand(TfrmMain &window, const QStringList &captions)
             if (QString::fromStdString(tree.Data(tree.Child(node, i)).Caption) == caption)
                 found = tree.Child(node, i);
         if (!found)
-            return;
+            return nullptr;
         node = found;
-        window.VST1->expand(tree.IndexOf(node));
     }
+    return node;
+}
+
+void expand(TfrmMain &window, const QStringList &captions)
+{
+    for (int depth = 1; depth <= captions.size(); ++depth)
+        if (PVirtualNode node = find(window, captions.mid(0, depth)))
+            window.VST1->expand(window.VST1->Tree().IndexOf(node));
+}
+
+void collapseAll(TfrmMain &window)
+{
+    window.VST1->collapseAll();
 }
 
 } // namespace
@@ -99,10 +117,62 @@ int main(int argc, char **argv)
     while (!window.Connected && timer.elapsed() < 5000)
         settle(20);
     window.acRead->trigger();
+    bool ok = true;
+
+    // Reading: the configuration as read, its first block open.
     expand(window, {"Общие параметры"});
     expand(window, {"Зоны", "Зона", "Зона №1"});
-    expand(window, {"Зоны", "Зона", "Зона №4"});
     window.VST1->setCurrentIndex(QModelIndex());
     settle(300);
-    return photograph(window, outDir + "/main.png") ? 0 : 1;
+    ok = photograph(window, outDir + "/main.png") && ok;
+
+    // Editing: a value's drop-down list open in the grid.
+    collapseAll(window);
+    expand(window, {"Общие параметры"});
+    if (PVirtualNode mode = find(window, {"Общие параметры", "Режим работы"})) {
+        window.VST1->setCurrentIndex(window.VST1->Tree().IndexOf(mode, 1));
+        settle(300);
+        if (auto *list = qobject_cast<QComboBox *>(window.VST1->EditLink()->Editor()))
+            list->showPopup();
+        settle(400);
+        ok = photograph(window, outDir + "/editing.png") && ok;
+        window.VST1->EditLink()->CancelEdit();
+        settle(100);
+    }
+
+    // Switched-off elements: the zones whose switch is off are drawn grey.
+    collapseAll(window);
+    expand(window, {"Зоны", "Зона"});
+    window.VST1->setCurrentIndex(QModelIndex());
+    settle(300);
+    ok = photograph(window, outDir + "/grey.png") && ok;
+
+    // The protocol window after three devices were connected one after another.
+    protocol.move(window.frameGeometry().right() + 20, window.y());
+    protocol.resize(300, 300);
+    protocol.show();
+    for (const std::uint64_t serial : {0x0512A7C4ULL, 0x0512A7C5ULL}) {
+        device.SetSerialNumber(serial);
+        settle(600);
+    }
+    ok = photograph(window, outDir + "/protocol.png",
+                    window.frameGeometry().united(protocol.frameGeometry()).adjusted(-10, -10, 10, 10)) && ok;
+    protocol.hide();
+
+    // The key wait: "Считать" on a key item, the device waiting for a key.
+    collapseAll(window);
+    expand(window, {"Ключи", "Ключ", "Ключ №1"});
+    if (PVirtualNode key = find(window, {"Ключи", "Ключ", "Ключ №1", "Код ключа"})) {
+        window.VST1->setCurrentIndex(window.VST1->Tree().IndexOf(key, 0));
+        settle(200);
+        if (window.VST1GetPopupMenu(key, 0)) {
+            window.N3->trigger();
+            settle(2500);
+            ok = photograph(window, outDir + "/keywait.png",
+                            window.frameGeometry().united(waitDialog.frameGeometry()).adjusted(-10, -10, 10, 10)) && ok;
+            waitDialog.Button1Click();
+        }
+    }
+    settle(200);
+    return ok ? 0 : 1;
 }

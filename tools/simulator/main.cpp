@@ -47,6 +47,7 @@ Faults (exchanges are counted from 1):
   --baud N            pace the wire at N baud (10 bits a byte)
 
   --help              show this text
+  --version           show the version
 )";
 
 Bytes readFile(const std::string &path)
@@ -82,9 +83,13 @@ int run(int argc, char **argv)
                      {{"hw", "sw", "chunk", "serial", "password", "block", "block-size", "key", "key-after", "link",
                        "save", "drop-every", "corrupt-every", "truncate-every", "trailing-every", "late-every",
                        "late-ms", "silent-after", "baud"},
-                      {"help", "spare-identify"}});
+                      {"help", "version", "spare-identify"}});
     if (args.Has("help")) {
         std::cout << kHelp;
+        return 0;
+    }
+    if (args.Has("version")) {
+        std::cout << "device-simulator " CONFIGURATOR_VERSION "\n";
         return 0;
     }
     if (!args.Positional().empty())
