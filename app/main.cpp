@@ -52,6 +52,21 @@ QString qtext(const std::string &text)
     return QString::fromStdString(text);
 }
 
+// The settings-file dialog: ".cfg" by default; an existing file to open, or
+// a file to save into (asking before an existing one is overwritten). Empty
+// when cancelled.
+QString chooseSettingsFile(QWidget *parent, QFileDialog::AcceptMode mode)
+{
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("cfg"));
+    dialog.setNameFilter(kFileFilter);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().front();
+}
+
 } // namespace
 
 TfrmMain::TfrmMain(TMainOptions options) : m_options(std::move(options))
@@ -481,13 +496,9 @@ void TfrmMain::acWriteExecute()
 
 void TfrmMain::FileOpen1Execute()
 {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDefaultSuffix(QStringLiteral("cfg"));
-    dialog.setNameFilter(kFileFilter);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        FileOpen1Accept(dialog.selectedFiles().front());
+    const QString fileName = chooseSettingsFile(this, QFileDialog::AcceptOpen);
+    if (!fileName.isEmpty())
+        FileOpen1Accept(fileName);
 }
 
 void TfrmMain::FileOpen1Accept(const QString &fileName)
@@ -502,13 +513,9 @@ void TfrmMain::FileOpen1Accept(const QString &fileName)
 
 void TfrmMain::FileSaveAs1Execute()
 {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QStringLiteral("cfg"));
-    dialog.setNameFilter(kFileFilter);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        FileSaveAs1Accept(dialog.selectedFiles().front());
+    const QString fileName = chooseSettingsFile(this, QFileDialog::AcceptSave);
+    if (!fileName.isEmpty())
+        FileSaveAs1Accept(fileName);
 }
 
 void TfrmMain::FileSaveAs1Accept(const QString &fileName)
@@ -521,13 +528,9 @@ void TfrmMain::FileSaveAs1Accept(const QString &fileName)
 
 void TfrmMain::FileCompare1Execute()
 {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDefaultSuffix(QStringLiteral("cfg"));
-    dialog.setNameFilter(kFileFilter);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        FileCompare1Accept(dialog.selectedFiles().front());
+    const QString fileName = chooseSettingsFile(this, QFileDialog::AcceptOpen);
+    if (!fileName.isEmpty())
+        FileCompare1Accept(fileName);
 }
 
 void TfrmMain::FileCompare1Accept(const QString &fileName)
