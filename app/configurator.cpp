@@ -14,6 +14,8 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("configurator"));
     QApplication::setApplicationDisplayName(kApplicationTitle);
     QApplication::setApplicationVersion(QStringLiteral(CONFIGURATOR_VERSION));
+    // The grid's incremental search takes keystrokes up to half a second apart.
+    QApplication::setKeyboardInputInterval(500);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
