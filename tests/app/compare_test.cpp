@@ -2,25 +2,14 @@
 #include "app/compare.h"
 #include "app/workflow.h"
 #include "model/errors.h"
-#include "tests/model/catalogue_fixture.h"
+#include "tests/tools/device_fixture.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-const std::filesystem::path kCatalogue = std::filesystem::path(CATALOGUE_DIR);
-
-std::string sample(const char *name)
-{
-    return (kCatalogue / "samples" / name).string();
-}
-
 class CompareTest : public ::testing::Test {
 protected:
-    void SetUp() override { RegisterConfigModels(); }
-
-    static TConfigModelPtr Load(const std::string &file) { return LoadSettingsFile(file, kCatalogue); }
-
     static void Set(IConfigModel &model, const std::string &xpath, const std::string &text)
     {
         const xml::Node node = model.ValueDocument().AsNode().SelectSingle(xpath);
@@ -32,16 +21,6 @@ protected:
     {
         return DifferencesText(CompareConfigurations(first, second));
     }
-
-    static std::string IncompatibleError(IConfigModel &first, IConfigModel &second)
-    {
-        try {
-            CompareConfigurations(first, second);
-        } catch (const EConfigError &e) {
-            return e.what();
-        }
-        return "no error";
-    }
 };
 
 } // namespace
@@ -49,17 +28,24 @@ protected:
 TEST_F(CompareTest, IdenticalConfigurationsMatch)
 {
     for (const char *name : {"transmitter-binary.cfg", "transmitter-xml.cfg"}) {
-        const TConfigModelPtr first = Load(sample(name));
-        const TConfigModelPtr second = Load(sample(name));
+        const TConfigModelPtr first = LoadSample(name);
+        const TConfigModelPtr second = LoadSample(name);
         EXPECT_TRUE(CompareConfigurations(*first, *second).empty()) << name;
         EXPECT_EQ(Compare(*first, *second), "Настройки совпадают.\n") << name;
     }
+    // So do versions of one description.
+    TTempDir dir;
+    const TConfigModelPtr newer = LoadSample("transmitter-binary.cfg");
+    newer->ValueDocument().DocumentElement().SetAttribute("sw", "350");
+    newer->SaveToFile(dir.File("350.cfg"));
+    EXPECT_EQ(Compare(*LoadSettingsFile(dir.File("350.cfg"), kSampleCatalogue), *LoadSample("transmitter-binary.cfg")),
+              "Настройки совпадают.\n");
 }
 
 TEST_F(CompareTest, BinaryDifferencesShowCaptionPathsAndShownValues)
 {
-    const TConfigModelPtr first = Load(sample("transmitter-binary.cfg"));
-    const TConfigModelPtr second = Load(sample("transmitter-binary.cfg"));
+    const TConfigModelPtr first = LoadSample("transmitter-binary.cfg");
+    const TConfigModelPtr second = LoadSample("transmitter-binary.cfg");
     Set(*second, "/config/mode/value", "2");
     Set(*second, "/config/phone/value[@phones='2']", "113");
     Set(*second, "/config/channel/value[@channels='2']/slot/value[@slots='1']", "7");
@@ -79,8 +65,8 @@ TEST_F(CompareTest, BinaryDifferencesShowCaptionPathsAndShownValues)
 
 TEST_F(CompareTest, TextsThatShowAlikeAreShownThemselves)
 {
-    const TConfigModelPtr first = Load(sample("transmitter-binary.cfg"));
-    const TConfigModelPtr second = Load(sample("transmitter-binary.cfg"));
+    const TConfigModelPtr first = LoadSample("transmitter-binary.cfg");
+    const TConfigModelPtr second = LoadSample("transmitter-binary.cfg");
     // Neither text is a choice of the enum, so both cells are empty.
     Set(*first, "/config/mode/value", "7");
     Set(*second, "/config/mode/value", "9");
@@ -89,8 +75,8 @@ TEST_F(CompareTest, TextsThatShowAlikeAreShownThemselves)
 
 TEST_F(CompareTest, XmlArrayElementsOnOneSideOnlyAreListed)
 {
-    const TConfigModelPtr first = Load(sample("transmitter-xml.cfg"));
-    const TConfigModelPtr second = Load(sample("transmitter-xml.cfg"));
+    const TConfigModelPtr first = LoadSample("transmitter-xml.cfg");
+    const TConfigModelPtr second = LoadSample("transmitter-xml.cfg");
     Set(*first, "/config/Phones/phone[1]/Number", "+7000");
     xml::Document &document = second->ValueDocument();
     const xml::Node phone = document.CreateElement("phone");
@@ -111,22 +97,12 @@ TEST_F(CompareTest, XmlArrayElementsOnOneSideOnlyAreListed)
     EXPECT_EQ(CompareConfigurations(*second, *first)[1].Text(), phones + "Телефон №3 / Номер: 333 → —");
 }
 
-TEST_F(CompareTest, VersionsOfOneDescriptionAreCompared)
-{
-    TTempDir dir;
-    const TConfigModelPtr first = Load(sample("transmitter-binary.cfg"));
-    first->ValueDocument().DocumentElement().SetAttribute("sw", "350");
-    first->SaveToFile(dir.File("350.cfg"));
-    const TConfigModelPtr newer = Load(dir.File("350.cfg"));
-    const TConfigModelPtr older = Load(sample("transmitter-binary.cfg"));
-    EXPECT_EQ(Compare(*newer, *older), "Настройки совпадают.\n");
-}
-
 TEST_F(CompareTest, DifferentDescriptionsAreRefused)
 {
-    const TConfigModelPtr binary = Load(sample("transmitter-binary.cfg"));
-    const TConfigModelPtr xmlDevice = Load(sample("transmitter-xml.cfg"));
-    EXPECT_EQ(IncompatibleError(*binary, *xmlDevice), "Версия устройства не совпадает с версией настроек.");
+    const TConfigModelPtr binary = LoadSample("transmitter-binary.cfg");
+    const TConfigModelPtr xmlDevice = LoadSample("transmitter-xml.cfg");
+    const std::string refused = "EConfigError: Версия устройства не совпадает с версией настроек.";
+    EXPECT_EQ(FailureOf([&] { CompareConfigurations(*binary, *xmlDevice); }), refused);
 
     // Two elements of one file with the same items are still two descriptions.
     TTempDir dir;
@@ -139,7 +115,7 @@ TEST_F(CompareTest, DifferentDescriptionsAreRefused)
     dir.Write("2.cfg", Format(settings.c_str(), 2));
     const TConfigModelPtr one = LoadSettingsFile(dir.File("1.cfg"), dir.Path());
     const TConfigModelPtr two = LoadSettingsFile(dir.File("2.cfg"), dir.Path());
-    EXPECT_EQ(IncompatibleError(*one, *two), "Версия устройства не совпадает с версией настроек.");
+    EXPECT_EQ(FailureOf([&] { CompareConfigurations(*one, *two); }), refused);
     const TConfigModelPtr again = LoadSettingsFile(dir.File("1.cfg"), dir.Path());
     EXPECT_EQ(Compare(*one, *again), "Настройки совпадают.\n");
 }

@@ -28,39 +28,37 @@ protected:
 
 } // namespace
 
-TEST_F(EditorTest, BoolListShowsYesAndStoresTheChosenEntry)
+TEST_F(EditorTest, ListsShowTheChoiceAndStoreTheChosenEntrysValue)
 {
-    auto *list = qobject_cast<QComboBox *>(StartEditing(Find("B/Флаг")));
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->count(), 2);
-    EXPECT_EQ(list->currentText(), "Да");
-    list->setCurrentIndex(0);
-    Enter(list);
-    EXPECT_EQ(Value("B/Флаг"), "0");
-    EXPECT_EQ(Cell(Find("B/Флаг")), "Нет");
-    EXPECT_FALSE(window->VST1->EditLink()->Editing());
-}
-
-TEST_F(EditorTest, EnumListStoresTheChoicesValue)
-{
-    auto *list = qobject_cast<QComboBox *>(StartEditing(Find("B/Режим")));
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->count(), 3);
-    EXPECT_EQ(list->currentText(), "Авто");
-    list->setCurrentIndex(1);
-    Enter(list);
-    EXPECT_EQ(Value("B/Режим"), "1");
-    EXPECT_EQ(Cell(Find("B/Режим")), "Вкл");
-}
-
-TEST_F(EditorTest, EnumValueMatchingNothingSelectsNothingAndStaysAsItWas)
-{
-    window->VST1->Tree().Data(Find("B/Режим")).Value.SetText("9");
-    auto *list = qobject_cast<QComboBox *>(StartEditing(Find("B/Режим")));
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->currentIndex(), -1);
-    Enter(list);
-    EXPECT_EQ(Value("B/Режим"), "9");
+    const struct {
+        const char *path;
+        const char *preset; // none: the settings' value
+        int count;
+        int current;
+        const char *currentText;
+        int chosen;
+        const char *stored;
+        const char *shown;
+    } cases[] = {
+        {"B/Флаг", nullptr, 2, 1, "Да", 0, "0", "Нет"},
+        {"B/Режим", nullptr, 3, 2, "Авто", 1, "1", "Вкл"},
+        // A value matching no choice selects nothing and stays as it was.
+        {"B/Режим", "9", 3, -1, "", -1, "9", ""},
+    };
+    for (const auto &c : cases) {
+        if (c.preset)
+            window->VST1->Tree().Data(Find(c.path)).Value.SetText(c.preset);
+        auto *list = qobject_cast<QComboBox *>(StartEditing(Find(c.path)));
+        ASSERT_NE(list, nullptr) << c.path;
+        EXPECT_EQ(list->count(), c.count) << c.path;
+        EXPECT_EQ(list->currentIndex(), c.current) << c.path;
+        EXPECT_EQ(list->currentText(), c.currentText) << c.path;
+        list->setCurrentIndex(c.chosen);
+        Enter(list);
+        EXPECT_EQ(Value(c.path), c.stored) << c.path;
+        EXPECT_EQ(Cell(Find(c.path)), c.shown) << c.path;
+        EXPECT_FALSE(window->VST1->EditLink()->Editing()) << c.path;
+    }
 }
 
 TEST_F(EditorTest, SpinEditorKeepsLimitsAndTheLowerOneWhenCleared)
@@ -77,23 +75,18 @@ TEST_F(EditorTest, SpinEditorKeepsLimitsAndTheLowerOneWhenCleared)
     EXPECT_EQ(Value("B/Число"), "5");
 }
 
-TEST_F(EditorTest, SpinEditorShowsAndKeepsTheWholeFourByteRange)
-{
-    auto *spin = qobject_cast<TIntSpinEdit *>(StartEditing(Find("B/Без границ")));
-    ASSERT_NE(spin, nullptr);
-    EXPECT_EQ(spin->Text(), "4294967295");
-    window->VST1->EndEditNode();
-    EXPECT_EQ(Value("B/Без границ"), "4294967295");
-}
-
-TEST_F(EditorTest, ValueOutsideTheLimitsIsShownAndStoredUnchanged)
+TEST_F(EditorTest, SpinEditorShowsAndKeepsValuesOutsideItsLimitsAndTheWholeFourByteRange)
 {
     window->VST1->Tree().Data(Find("B/Число")).Value.SetText("500");
-    auto *spin = qobject_cast<TIntSpinEdit *>(StartEditing(Find("B/Число")));
-    ASSERT_NE(spin, nullptr);
-    EXPECT_EQ(spin->Text(), "500");
-    window->VST1->EndEditNode();
-    EXPECT_EQ(Value("B/Число"), "500");
+    for (const char *path : {"B/Без границ", "B/Число"}) {
+        const std::string before = Value(path);
+        auto *spin = qobject_cast<TIntSpinEdit *>(StartEditing(Find(path)));
+        ASSERT_NE(spin, nullptr) << path;
+        EXPECT_EQ(spin->Text().toStdString(), before) << path;
+        window->VST1->EndEditNode();
+        EXPECT_EQ(Value(path), before) << path;
+    }
+    EXPECT_EQ(Value("B/Без границ"), "4294967295");
 }
 
 TEST_F(EditorTest, NonIntegerValueRefusesToEditWithTheConversionMessage)

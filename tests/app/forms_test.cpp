@@ -4,7 +4,6 @@
 #include "app/user_settings.h"
 #include "app/wait.h"
 #include "tests/app/gui_fixture.h"
-#include "tools/simulator/pty_server.h"
 
 #include <QAction>
 #include <QPlainTextEdit>
@@ -24,19 +23,10 @@ class KeyWaitTest : public WindowTest {
 protected:
     void Connect(Bytes key, int afterPolls)
     {
-        TDeviceConfig config;
-        config.hardwareCode = 10;
-        config.softwareVersion = 1;
-        config.keyCode = std::move(key);
-        config.keyAfterPolls = afterPolls;
-        device = std::make_unique<TSimulatedDevice>(config);
-        server = std::make_unique<TPtyServer>(*device);
-        ASSERT_TRUE(server->Start());
-        TMainOptions options = QuietOptions();
-        options.port = QString::fromStdString(server->PortPath());
-        options.portOptions.timeouts.readTotal = std::chrono::milliseconds(200);
+        window.reset();
         wait.reset();
-        Open(options);
+        Serve({.hardwareCode = 10, .softwareVersion = 1, .keyCode = std::move(key), .keyAfterPolls = afterPolls});
+        Open(ServedOptions(3600 * 1000, 200));
         wait = std::make_unique<TForm1>();
         window->SetForms(nullptr, wait.get());
         window->Timer1->setInterval(30); // a second is a long time in a test
@@ -54,8 +44,6 @@ protected:
     bool Waiting() const { return window->Timer1->isActive(); }
     std::string Value(const char *path) { return window->VST1->Tree().Data(Find(path)).Value.Text(); }
 
-    std::unique_ptr<TSimulatedDevice> device;
-    std::unique_ptr<TPtyServer> server;
     std::unique_ptr<TForm1> wait;
 };
 
@@ -275,22 +263,12 @@ TEST_F(PlacementTest, OneComponentPerFormAndOnlyOnForms)
 {
     QWidget form;
     TFormSize first(&form);
-    try {
-        TFormSize second(&form);
-        ADD_FAILURE();
-    } catch (const EFormSizeError &e) {
-        EXPECT_STREQ(e.what(), "The form already contains a TFormSize component");
-    }
+    EXPECT_EQ(FailureOf([&] { TFormSize second(&form); }),
+              "EFormSizeError: The form already contains a TFormSize component");
     QWidget child(&form);
     QObject plain;
-    for (QObject *owner : {static_cast<QObject *>(&child), &plain}) {
-        try {
-            TFormSize placement(owner);
-            ADD_FAILURE();
-        } catch (const EFormSizeError &e) {
-            EXPECT_STREQ(e.what(), "Control parent must be a form!");
-        }
-    }
+    for (QObject *owner : {static_cast<QObject *>(&child), &plain})
+        EXPECT_EQ(FailureOf([&] { TFormSize placement(owner); }), "EFormSizeError: Control parent must be a form!");
 }
 
 TEST_F(PlacementTest, UnwritableFileIsIgnored)

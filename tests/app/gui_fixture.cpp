@@ -87,6 +87,15 @@ TMainOptions WindowTest::QuietOptions() const
     return options;
 }
 
+TMainOptions WindowTest::ServedOptions(int pollMilliseconds, int readMilliseconds) const
+{
+    TMainOptions options = QuietOptions();
+    options.port = QString::fromStdString(server->PortPath());
+    options.portOptions.pollInterval = std::chrono::milliseconds(pollMilliseconds);
+    options.portOptions.timeouts.readTotal = std::chrono::milliseconds(readMilliseconds);
+    return options;
+}
+
 TfrmMain &WindowTest::Open(TMainOptions options)
 {
     window = std::make_unique<TfrmMain>(std::move(options));

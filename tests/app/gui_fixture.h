@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/main.h"
-#include "tests/model/catalogue_fixture.h"
+#include "tests/tools/device_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 // A window over a scratch catalogue, with its message boxes captured.
-class WindowTest : public ::testing::Test {
+class WindowTest : public ::testing::Test, protected TServedDevice {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -19,6 +19,8 @@ protected:
     // A window whose worker never polls (tests post its reports themselves).
     TfrmMain &Open(TMainOptions options = {});
     TMainOptions QuietOptions() const;
+    // Quiet options on the served device's port, with these poll interval and read time-out.
+    TMainOptions ServedOptions(int pollMilliseconds, int readMilliseconds) const;
 
     // Writes a settings file and opens it in the window.
     void OpenSettings(const std::string &text);

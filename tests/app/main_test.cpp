@@ -3,7 +3,6 @@
 #include "app/user_settings.h"
 #include "app/wait.h"
 #include "tests/app/gui_fixture.h"
-#include "tools/simulator/pty_server.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -87,15 +86,8 @@ TEST_F(WindowTest, StatusBarFollowsIdentificationReports)
 
 TEST_F(WindowTest, NewSerialNumbersBeepAndReachTheProtocolOnce)
 {
-    TDeviceConfig config;
-    config.serialNumber = 0x12AB;
-    TSimulatedDevice device(config);
-    TPtyServer server(device);
-    ASSERT_TRUE(server.Start());
-    TMainOptions options = QuietOptions();
-    options.port = QString::fromStdString(server.PortPath());
-    options.portOptions.pollInterval = std::chrono::milliseconds(50);
-    TfrmMain &w = Open(options);
+    Serve({.serialNumber = 0x12AB});
+    TfrmMain &w = Open(ServedOptions(50, 3000));
     TfrmProtocol protocol;
     w.SetForms(&protocol, nullptr);
     int beeps = 0;
@@ -107,7 +99,7 @@ TEST_F(WindowTest, NewSerialNumbersBeepAndReachTheProtocolOnce)
     EXPECT_EQ(beeps, 1);
     EXPECT_EQ(protocol.Memo1->toPlainText(), "000012AB");
 
-    device.SetSerialNumber(0xABCDEF0123ULL);
+    device->SetSerialNumber(0xABCDEF0123ULL);
     ASSERT_TRUE(WaitFor([&] { return beeps == 2; }));
     EXPECT_EQ(protocol.Memo1->toPlainText(), "000012AB\nABCDEF0123");
     EXPECT_EQ(w.LastSerialNumber, 0xABCDEF0123ULL);
@@ -139,7 +131,7 @@ TEST_F(WindowTest, PortNameComesFromTheStoreOrDefaultsToCom16)
     }
 }
 
-TEST_F(WindowTest, CellTextsByType)
+TEST_F(WindowTest, CellTextsByTypeGreyCaptionsAndEditableLeaves)
 {
     OpenSettings(kGuiSettings);
     ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
@@ -163,11 +155,8 @@ TEST_F(WindowTest, CellTextsByType)
     }
     window->VST1->Tree().Data(Find("B/Режим")).Value.SetText("9");
     EXPECT_EQ(Cell(Find("B/Режим")), ""); // no choice matches
-}
 
-TEST_F(WindowTest, GreyCaptionsAndEditableLeaves)
-{
-    OpenSettings(kGuiSettings);
+    // Grey captions and editable leaves.
     TVstModel &tree = window->VST1->Tree();
     PVirtualNode off = Find("B/Эл/Эл №1");
     PVirtualNode on = Find("B/Эл/Эл №2");
@@ -182,7 +171,7 @@ TEST_F(WindowTest, GreyCaptionsAndEditableLeaves)
     EXPECT_FALSE(window->VST1Editing(Find("B")));
 }
 
-TEST_F(WindowTest, PopupMenuRules)
+TEST_F(WindowTest, PopupMenuOffersAddDeleteAndReadByTheNode)
 {
     OpenSettings(kGuiXmlSettings);
     ASSERT_TRUE(errors.empty());
@@ -203,11 +192,8 @@ TEST_F(WindowTest, PopupMenuRules)
     EXPECT_EQ(window->N3->data().toInt(), 0);
     // A plain leaf of an XML device offers nothing.
     EXPECT_EQ(window->VST1GetPopupMenu(Find("X/Список/Элемент №1/Поле"), 0), nullptr);
-}
 
-TEST_F(WindowTest, MenuItemAddsAndDeletesArrayElements)
-{
-    OpenSettings(kGuiXmlSettings);
+    // The item adds and deletes array elements.
     QAbstractItemModelTester tester(&window->VST1->Tree(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     ASSERT_TRUE(window->VST1GetPopupMenu(Find("X/Список/Элемент №2"), 0));
     window->N3->trigger();
@@ -218,11 +204,8 @@ TEST_F(WindowTest, MenuItemAddsAndDeletesArrayElements)
     window->N3->trigger();
     EXPECT_EQ(Cell(Find("X/Список/Элемент №2/Поле")), "5");
     EXPECT_EQ(window->Model->ValueDocument().AsNode().Select("/config/List/el").size(), 2u);
-}
 
-TEST_F(WindowTest, RefillingTheTreeForgetsThePopupNode)
-{
-    OpenSettings(kGuiXmlSettings);
+    // Refilling the tree forgets the popup node.
     ASSERT_TRUE(window->VST1GetPopupMenu(Find("X/Ключ"), 0));
     ASSERT_NE(window->PopupNode, nullptr);
     OpenSettings(kGuiXmlSettings);
@@ -263,22 +246,18 @@ TEST(ErrorBox, AddsAFullStopAfterLettersOnly)
 
 TEST_F(WindowTest, UnpluggedDeviceShowsNoLinkAndIsFoundAgain)
 {
-    TSimulatedDevice device;
-    TPtyServer server(device);
-    ASSERT_TRUE(server.Start());
+    Serve({});
     const std::string link = dir.File("port");
-    ASSERT_TRUE(server.SetLink(link));
-    TMainOptions options = QuietOptions();
+    ASSERT_TRUE(server->SetLink(link));
+    TMainOptions options = ServedOptions(50, 200);
     options.port = QString::fromStdString(link);
-    options.portOptions.pollInterval = std::chrono::milliseconds(50);
-    options.portOptions.timeouts.readTotal = std::chrono::milliseconds(200);
     TfrmMain &w = Open(options);
     ASSERT_TRUE(WaitFor([&] { return w.Connected; }));
-    server.Unplug();
+    server->Unplug();
     ASSERT_TRUE(WaitFor([&] { return !w.Connected; }));
     EXPECT_EQ(w.StatusPanel(0)->text(), "Нет связи с устройством");
     EXPECT_EQ(w.StatusPanel(1)->text(), QString::fromStdString(SystemErrorText(ENOENT)));
-    ASSERT_TRUE(server.Plug());
+    ASSERT_TRUE(server->Plug());
     ASSERT_TRUE(WaitFor([&] { return w.Connected; }));
     EXPECT_TRUE(w.StatusPanel(0)->text().startsWith("SN: "));
 }

@@ -3,82 +3,22 @@
 #include "app/compare.h"
 #include "app/production.h"
 #include "model/errors.h"
-#include "tests/model/catalogue_fixture.h"
+#include "tests/tools/device_fixture.h"
 #include "tools/cli/production_session.h"
-#include "tools/simulator/pty_server.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
-#include <fstream>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-const std::filesystem::path kCatalogue = std::filesystem::path(CATALOGUE_DIR);
-const char *const kPassword = "2468";
-
-std::string sample(const char *name)
-{
-    return (kCatalogue / "samples" / name).string();
-}
-
-TConfigModelPtr loadSample(const char *name)
-{
-    RegisterConfigModels();
-    return LoadSettingsFile(sample(name), kCatalogue);
-}
-
 std::string textAt(IConfigModel &model, const std::string &xpath)
 {
     const xml::Node node = model.ValueDocument().AsNode().SelectSingle(xpath);
     return node ? node.Text() : "<none>";
-}
-
-std::string overrideError(IConfigModel &model, const std::string &assignment)
-{
-    try {
-        ApplyOverride(model, ParseOverride(assignment));
-    } catch (const EError &e) {
-        return e.what();
-    }
-    return "no error";
-}
-
-// '#' in the pattern stands for one decimal digit; everything else for itself.
-bool matchesPattern(const std::string &text, const std::string &pattern)
-{
-    if (text.size() != pattern.size())
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (pattern[i] == '#' ? text[i] < '0' || text[i] > '9' : text[i] != pattern[i])
-            return false;
-    return true;
-}
-
-// The lines of a log after its header, each without its time stamp; "?" for a line without one.
-std::vector<std::string> logRecords(const std::string &log)
-{
-    std::vector<std::string> records;
-    std::size_t start = log.find('\n');
-    while (start != std::string::npos && start + 1 < log.size()) {
-        const std::size_t end = log.find('\n', start + 1);
-        const std::string line = log.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
-        const std::size_t stamp = std::string("####-##-## ##:##:##;").size();
-        records.push_back(line.size() >= stamp && matchesPattern(line.substr(0, stamp), "####-##-## ##:##:##;")
-                              ? line.substr(stamp)
-                              : "?" + line);
-        start = end;
-    }
-    return records;
-}
-
-std::string readFile(const std::filesystem::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 } // namespace
@@ -91,57 +31,54 @@ TEST(ParseOverride, SplitsAtTheFirstEqualsSign)
     EXPECT_EQ(o.name, "name[2]");
     EXPECT_EQ(o.value, "a=b");
     EXPECT_EQ(ParseOverride("empty=").value, "");
-    for (const char *bad : {"novalue", "=5"}) {
-        try {
-            ParseOverride(bad);
-            ADD_FAILURE() << bad;
-        } catch (const EConfigError &e) {
-            EXPECT_EQ(e.what(), Format("Параметр задаётся как ИМЯ=ЗНАЧЕНИЕ: \"%s\".", bad));
-        }
-    }
+    for (const char *bad : {"novalue", "=5"})
+        EXPECT_EQ(FailureOf([&] { ParseOverride(bad); }),
+                  Format("EConfigError: Параметр задаётся как ИМЯ=ЗНАЧЕНИЕ: \"%s\".", bad));
 }
 
-TEST(ApplyOverride, BinaryItemsByNameIndexAndStructField)
+TEST(ApplyOverride, SetsTheNamedValueOnly)
 {
-    const TConfigModelPtr model = loadSample("transmitter-binary.cfg");
-    for (const char *assignment : {"object_number=77", "zone_type[3]=2", "zone_parts[2,5]=0", "led_mode[4]=2",
-                                   "channel[2].frequency=777", "channel[1].slot[2]=9", "object_name=Цех"})
-        ApplyOverride(*model, ParseOverride(assignment));
-    EXPECT_EQ(textAt(*model, "/config/object_number/value"), "77");
-    EXPECT_EQ(textAt(*model, "/config/zone_type/value[@zones='3']"), "2");
-    EXPECT_EQ(textAt(*model, "/config/zone_parts/value[@parts='2' and @zones='5']"), "0");
-    EXPECT_EQ(textAt(*model, "/config/led_mode/value[@leds='4']"), "2");
-    EXPECT_EQ(textAt(*model, "/config/channel/value[@channels='2']/frequency/value"), "777");
-    EXPECT_EQ(textAt(*model, "/config/channel/value[@channels='1']/slot/value[@slots='2']"), "9");
-    EXPECT_EQ(textAt(*model, "/config/object_name/value"), "Цех");
+    const TConfigModelPtr binary = LoadSample("transmitter-binary.cfg");
+    const TConfigModelPtr xmlModel = LoadSample("transmitter-xml.cfg");
+    const struct {
+        IConfigModel &model;
+        const char *assignment, *xpath, *text;
+    } cases[] = {
+        // Binary items by name, index, both indices and struct field.
+        {*binary, "object_number=77", "/config/object_number/value", "77"},
+        {*binary, "zone_type[3]=2", "/config/zone_type/value[@zones='3']", "2"},
+        {*binary, "zone_parts[2,5]=0", "/config/zone_parts/value[@parts='2' and @zones='5']", "0"},
+        {*binary, "led_mode[4]=2", "/config/led_mode/value[@leds='4']", "2"},
+        {*binary, "channel[2].frequency=777", "/config/channel/value[@channels='2']/frequency/value", "777"},
+        {*binary, "channel[1].slot[2]=9", "/config/channel/value[@channels='1']/slot/value[@slots='2']", "9"},
+        {*binary, "object_name=Цех", "/config/object_name/value", "Цех"},
+        // XML parameters, and array fields counting from one.
+        {*xmlModel, "Period=600", "/config/Period", "600"},
+        {*xmlModel, "Phones.Number[2]=+7111", "/config/Phones/phone[2]/Number", "+7111"},
+        {*xmlModel, "Channels.Level[1]=0", "/config/Channels/channel[1]/Level", "0"},
+    };
+    for (const auto &c : cases)
+        ApplyOverride(c.model, ParseOverride(c.assignment));
+    for (const auto &c : cases)
+        EXPECT_EQ(textAt(c.model, c.xpath), c.text) << c.assignment;
     // Nothing else changed.
-    const TConfigModelPtr original = loadSample("transmitter-binary.cfg");
-    EXPECT_EQ(CompareConfigurations(*original, *model).size(), 7u);
-}
-
-TEST(ApplyOverride, XmlParametersAndArrayFieldsCountingFromOne)
-{
-    const TConfigModelPtr model = loadSample("transmitter-xml.cfg");
-    ApplyOverride(*model, ParseOverride("Period=600"));
-    ApplyOverride(*model, ParseOverride("Phones.Number[2]=+7111"));
-    ApplyOverride(*model, ParseOverride("Channels.Level[1]=0"));
-    EXPECT_EQ(textAt(*model, "/config/Period"), "600");
-    EXPECT_EQ(textAt(*model, "/config/Phones/phone[2]/Number"), "+7111");
-    EXPECT_EQ(textAt(*model, "/config/Phones/phone[1]/Number"), "+74951234567");
-    EXPECT_EQ(textAt(*model, "/config/Channels/channel[1]/Level"), "0");
+    EXPECT_EQ(CompareConfigurations(*LoadSample("transmitter-binary.cfg"), *binary).size(), 7u);
+    EXPECT_EQ(textAt(*xmlModel, "/config/Phones/phone[1]/Number"), "+74951234567");
 }
 
 TEST(ApplyOverride, WhatNamesNoParameterIsRefused)
 {
-    const TConfigModelPtr binary = loadSample("transmitter-binary.cfg");
+    const TConfigModelPtr binary = LoadSample("transmitter-binary.cfg");
     for (const char *name : {"nosuch", "zone_type", "zone_type[9]", "zone_type[1,1]", "zone_parts[1]", "channel[1]",
                              "object_number[1]", "object_number.x", "channel[1].nosuch", "reserved", "zone_type[x]",
                              "zone_type[1", ".object_number"})
-        EXPECT_EQ(overrideError(*binary, std::string(name) + "=1"), Format("Параметр \"%s\" не найден.", name));
-    const TConfigModelPtr xmlModel = loadSample("transmitter-xml.cfg");
+        EXPECT_EQ(MessageOf([&] { ApplyOverride(*binary, ParseOverride(std::string(name) + "=1")); }),
+                  Format("Параметр \"%s\" не найден.", name));
+    const TConfigModelPtr xmlModel = LoadSample("transmitter-xml.cfg");
     for (const char *name : {"Phones", "Phones.Number", "Phones.Number[3]", "Phones.Number[0]", "Number[1]",
                              "Period[1]", "Phones.Nosuch[1]", "Phones.Number[1].x"})
-        EXPECT_EQ(overrideError(*xmlModel, std::string(name) + "=1"), Format("Параметр \"%s\" не найден.", name));
+        EXPECT_EQ(MessageOf([&] { ApplyOverride(*xmlModel, ParseOverride(std::string(name) + "=1")); }),
+                  Format("Параметр \"%s\" не найден.", name));
 }
 
 // -------------------------------------------------------------- block images
@@ -174,13 +111,7 @@ TEST(FirstDifference, BlockAndOffsetFromZero)
 
 TEST(ProductionLog, OneCsvLineAfterTheHeader)
 {
-    std::tm local{};
-    local.tm_year = 2024 - 1900;
-    local.tm_mon = 4;
-    local.tm_mday = 17;
-    local.tm_hour = 14;
-    local.tm_min = 3;
-    local.tm_sec = 9;
+    std::tm local{.tm_sec = 9, .tm_min = 3, .tm_hour = 14, .tm_mday = 17, .tm_mon = 4, .tm_year = 2024 - 1900};
     local.tm_isdst = -1;
     TDeviceOutcome outcome;
     outcome.time = std::chrono::system_clock::from_time_t(std::mktime(&local));
@@ -199,7 +130,7 @@ TEST(ProductionLog, OneCsvLineAfterTheHeader)
     AppendProductionLog(file, outcome);
     AppendProductionLog(file, outcome);
     const std::string line = ProductionLogLine(outcome) + "\n";
-    EXPECT_EQ(readFile(file), std::string(kProductionLogHeader) + "\n" + line + line);
+    EXPECT_EQ(ReadFile(file), std::string(kProductionLogHeader) + "\n" + line + line);
 }
 
 // --------------------------------------------------- the line, scripted
@@ -253,7 +184,7 @@ std::optional<TDeviceReport> absent()
 
 TEST(RunProduction, EachSerialNumberIsServedOnceAndOnlyWhenNew)
 {
-    const TConfigModelPtr model = loadSample("transmitter-binary.cfg");
+    const TConfigModelPtr model = LoadSample("transmitter-binary.cfg");
     std::atomic<bool> stop{false};
     // hw 6 does not fit the template, so no device is ever written to.
     TScriptedSession session({std::nullopt, present(0xA), present(0xA), absent(), present(0xA), present(0xB),
@@ -268,7 +199,7 @@ TEST(RunProduction, EachSerialNumberIsServedOnceAndOnlyWhenNew)
         events.push_back(SerialText(o.serialNumber) + " " + (o.success ? "успех " : "ошибка ") + o.message);
     };
     TProductionOptions options;
-    options.catalogueDir = kCatalogue;
+    options.catalogueDir = kSampleCatalogue;
     EXPECT_EQ(RunProduction(session, *model, options, stop, handlers), 2);
     const std::string refused = " ошибка Версия устройства не совпадает с версией настроек.";
     EXPECT_EQ(events, (std::vector<std::string>{"ожидание", "начато 0000000A", "0000000A" + refused, "ожидание",
@@ -281,13 +212,13 @@ TEST(RunProduction, EachSerialNumberIsServedOnceAndOnlyWhenNew)
 
 TEST(RunProduction, StopsAfterTheCurrentDeviceOrTheMaximum)
 {
-    const TConfigModelPtr model = loadSample("transmitter-binary.cfg");
+    const TConfigModelPtr model = LoadSample("transmitter-binary.cfg");
     std::atomic<bool> stop{false};
     TScriptedSession session({present(1), present(2), present(3)}, stop);
     TProductionEvents handlers;
     handlers.finished = [&](const TDeviceOutcome &) { stop = true; };
     TProductionOptions options;
-    options.catalogueDir = kCatalogue;
+    options.catalogueDir = kSampleCatalogue;
     EXPECT_EQ(RunProduction(session, *model, options, stop, handlers), 1);
 
     std::atomic<bool> never{false};
@@ -301,57 +232,31 @@ TEST(RunProduction, StopsAfterTheCurrentDeviceOrTheMaximum)
 
 namespace {
 
-class ProductionDeviceTest : public ::testing::Test {
+// The devices start with another configuration, so a backup shows what was there.
+class ProductionDeviceTest : public ::testing::Test, protected TServedDevice {
 protected:
-    void SetUp() override
-    {
-        templateModel = loadSample("transmitter-binary.cfg");
-        images = EncodeBlocks(*templateModel);
-        // The devices start with another configuration, so a backup shows what was there.
-        const TConfigModelPtr old = loadSample("transmitter-binary.cfg");
-        ApplyOverride(*old, ParseOverride("object_number=4321"));
-        oldImages = EncodeBlocks(*old);
-    }
-
     void Start(std::vector<Bytes> blocks, std::uint16_t hw = 5, std::uint16_t sw = 300)
     {
-        TDeviceConfig config;
-        config.hardwareCode = hw;
-        config.softwareVersion = sw;
-        config.serialNumber = 0x1001;
-        config.password = PasswordOfDigits(kPassword);
-        config.blocks = std::move(blocks);
-        device = std::make_unique<TSimulatedDevice>(config);
-        server = std::make_unique<TPtyServer>(*device);
-        ASSERT_TRUE(server->Start());
+        Serve({.hardwareCode = hw, .softwareVersion = sw, .serialNumber = 0x1001,
+               .password = PasswordOfDigits(kSamplePassword), .blocks = std::move(blocks)});
         TPortOptions options;
         options.timeouts.readTotal = 300ms;
         options.pollInterval = 50ms;
         session = std::make_unique<TPortSession>(server->PortPath(), CreateSerialPort(), options);
     }
 
-    TDeviceState State() const
+    // A run over the served device with the sample password and these options.
+    int Run(TProductionOptions options, TProductionEvents events)
     {
-        const TDeviceConfig config = device->Config();
-        return {true, config.chunkSize, config.hardwareCode, config.softwareVersion};
-    }
-
-    std::string VerifyError(IConfigModel &model)
-    {
-        try {
-            VerifyConfiguration(session->Link(), model, State(), kPassword, kCatalogue, nullptr);
-        } catch (const EError &e) {
-            return e.what();
-        }
-        return "no error";
+        std::atomic<bool> stop{false};
+        options.catalogueDir = kSampleCatalogue;
+        options.passwordField = kSamplePassword;
+        return RunProduction(*session, *templateModel, options, stop, events);
     }
 
     TTempDir dir;
-    TConfigModelPtr templateModel;
-    std::vector<Bytes> images;
-    std::vector<Bytes> oldImages;
-    std::unique_ptr<TSimulatedDevice> device;
-    std::unique_ptr<TPtyServer> server;
+    TConfigModelPtr templateModel = LoadSample("transmitter-binary.cfg");
+    std::vector<Bytes> oldImages = SampleImages("transmitter-binary.cfg", {"object_number=4321"});
     std::unique_ptr<TPortSession> session;
 };
 
@@ -359,13 +264,17 @@ protected:
 
 TEST_F(ProductionDeviceTest, AVerifiedWriteOfAnXmlDeviceComparesTheBlockTexts)
 {
-    const TConfigModelPtr xmlTemplate = loadSample("transmitter-xml.cfg");
+    const TConfigModelPtr xmlTemplate = LoadSample("transmitter-xml.cfg");
     const std::vector<Bytes> texts = EncodeBlocks(*xmlTemplate);
     // Another version of the same description: the block texts name the written one.
     Start({Bytes(), Bytes()}, 7, 150);
-    WriteConfiguration(session->Link(), xmlTemplate.get(), State(), kPassword, nullptr);
+    auto verifyError = [&] {
+        return MessageOf([&] { VerifyConfiguration(session->Link(), *xmlTemplate, State(), kSamplePassword,
+                                                   kSampleCatalogue, nullptr); });
+    };
+    WriteConfiguration(session->Link(), xmlTemplate.get(), State(), kSamplePassword, nullptr);
     EXPECT_EQ(device->Blocks(), texts);
-    EXPECT_EQ(VerifyError(*xmlTemplate), "no error");
+    EXPECT_EQ(verifyError(), "no error");
 
     const std::string text = ToString(texts[0]);
     const std::size_t digits = text.find(">1234<") + 1;
@@ -379,24 +288,24 @@ TEST_F(ProductionDeviceTest, AVerifiedWriteOfAnXmlDeviceComparesTheBlockTexts)
         }
         return TFault::None;
     });
-    WriteConfiguration(session->Link(), xmlTemplate.get(), State(), kPassword, nullptr);
-    EXPECT_EQ(VerifyError(*xmlTemplate), Format("Проверка записи: блок 0 отличается со смещения %d.", int(digits)));
+    WriteConfiguration(session->Link(), xmlTemplate.get(), State(), kSamplePassword, nullptr);
+    EXPECT_EQ(verifyError(), Format("Проверка записи: блок 0 отличается со смещения %d.", int(digits)));
 }
 
 TEST_F(ProductionDeviceTest, ABackupHoldsWhatTheDeviceHeld)
 {
     Start(oldImages);
     const auto backupDir = dir.Path() / "backups";
-    const std::filesystem::path file =
-        BackupConfiguration(session->Link(), State(), 0x1001, kPassword, kCatalogue, backupDir, nullptr);
+    auto backup = [&] {
+        return BackupConfiguration(session->Link(), State(), 0x1001, kSamplePassword, kSampleCatalogue, backupDir,
+                                   nullptr);
+    };
+    const std::filesystem::path file = backup();
     EXPECT_EQ(file.parent_path(), backupDir);
-    EXPECT_TRUE(matchesPattern(file.filename().string(), "00001001-########-######.cfg")) << file.filename();
-    const TConfigModelPtr saved = LoadSettingsFile(file.string(), kCatalogue);
-    EXPECT_EQ(EncodeBlocks(*saved), oldImages);
+    EXPECT_TRUE(MatchesPattern(file.filename().string(), "00001001-########-######.cfg")) << file.filename();
+    EXPECT_EQ(EncodeBlocks(*LoadSettingsFile(file.string(), kSampleCatalogue)), oldImages);
     // A second backup never replaces the first.
-    const std::filesystem::path second =
-        BackupConfiguration(session->Link(), State(), 0x1001, kPassword, kCatalogue, backupDir, nullptr);
-    EXPECT_NE(second, file);
+    EXPECT_NE(backup(), file);
     EXPECT_TRUE(std::filesystem::exists(file));
     EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0);
 }
@@ -404,10 +313,7 @@ TEST_F(ProductionDeviceTest, ABackupHoldsWhatTheDeviceHeld)
 TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnother)
 {
     Start(oldImages);
-    std::atomic<bool> stop{false};
     TProductionOptions options;
-    options.catalogueDir = kCatalogue;
-    options.passwordField = kPassword;
     options.overrides = {ParseOverride("object_number=77")};
     options.backupDir = dir.Path() / "backups";
     options.logFile = dir.Path() / "log.csv";
@@ -433,11 +339,9 @@ TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnother)
             device->SetBlocks(oldImages);
         }
     };
-    EXPECT_EQ(RunProduction(*session, *templateModel, options, stop, events), 3);
+    EXPECT_EQ(Run(options, events), 3);
 
-    const TConfigModelPtr expected = loadSample("transmitter-binary.cfg");
-    ApplyOverride(*expected, ParseOverride("object_number=77"));
-    const std::vector<Bytes> written = EncodeBlocks(*expected);
+    const std::vector<Bytes> written = SampleImages("transmitter-binary.cfg", {"object_number=77"});
     ASSERT_EQ(outcomes.size(), 3u);
     EXPECT_TRUE(outcomes[0].success) << outcomes[0].message;
     EXPECT_EQ(memories[0], written);
@@ -451,7 +355,7 @@ TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnother)
     for (const std::size_t i : {0u, 2u}) {
         ASSERT_FALSE(outcomes[i].backup.empty());
         EXPECT_EQ(outcomes[i].backup.filename().string().substr(0, 9), SerialText(outcomes[i].serialNumber) + "-");
-        EXPECT_EQ(EncodeBlocks(*LoadSettingsFile(outcomes[i].backup.string(), kCatalogue)), oldImages);
+        EXPECT_EQ(EncodeBlocks(*LoadSettingsFile(outcomes[i].backup.string(), kSampleCatalogue)), oldImages);
     }
     EXPECT_TRUE(outcomes[1].backup.empty());
     std::size_t backups = 0;
@@ -459,9 +363,9 @@ TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnother)
         ++backups;
     EXPECT_EQ(backups, 2u);
 
-    const std::string log = readFile(*options.logFile);
+    const std::string log = ReadFile(*options.logFile);
     EXPECT_EQ(log.substr(0, log.find('\n')), kProductionLogHeader);
-    EXPECT_EQ(logRecords(log), (std::vector<std::string>{
+    EXPECT_EQ(LogRecords(log), (std::vector<std::string>{
                                    "00001001;5;300;успех;Настройки записаны и проверены",
                                    "00001002;6;300;ошибка;Версия устройства не совпадает с версией настроек.",
                                    "00001003;5;300;успех;Настройки записаны и проверены"}));
@@ -471,17 +375,14 @@ TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnother)
 TEST_F(ProductionDeviceTest, AnUnknownParameterFailsTheDeviceBeforeItIsTouched)
 {
     Start(oldImages);
-    std::atomic<bool> stop{false};
     TProductionOptions options;
-    options.catalogueDir = kCatalogue;
-    options.passwordField = kPassword;
     options.overrides = {ParseOverride("zone_type[9]=1")};
     options.maxDevices = 1;
     std::vector<TDeviceOutcome> outcomes;
     TProductionEvents events;
     events.started = [&](const TDeviceReport &) { device->ResetCounts(); };
     events.finished = [&](const TDeviceOutcome &outcome) { outcomes.push_back(outcome); };
-    EXPECT_EQ(RunProduction(*session, *templateModel, options, stop, events), 1);
+    EXPECT_EQ(Run(options, events), 1);
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes[0].message, "Параметр \"zone_type[9]\" не найден.");
     EXPECT_EQ(device->CommandCount(cmdReadBlock) + device->CommandCount(cmdWriteBlock), 0);

@@ -5,8 +5,8 @@
 #include "model/cp1251.h"
 #include "editors/int_spin.h"
 #include "editors/vteditor.h"
+#include "app/wait.h"
 #include "tests/app/gui_fixture.h"
-#include "tools/simulator/pty_server.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -14,46 +14,23 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 
-#include <fstream>
-#include <iterator>
 
 namespace {
 
 const std::string kCatalogue = CATALOGUE_DIR;
-
-std::string readText(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 class WindowWorkflowTest : public WindowTest {
 protected:
     // The simulator serves blocks as a device of the given identity; the window connects to it.
     void Connect(std::uint16_t hw, std::uint16_t sw, std::vector<Bytes> blocks)
     {
-        TDeviceConfig config;
-        config.hardwareCode = hw;
-        config.softwareVersion = sw;
-        config.blocks = std::move(blocks);
-        device = std::make_unique<TSimulatedDevice>(config);
-        server = std::make_unique<TPtyServer>(*device);
-        ASSERT_TRUE(server->Start());
-        TMainOptions options;
+        Serve({.hardwareCode = hw, .softwareVersion = sw, .blocks = std::move(blocks)});
+        TMainOptions options = ServedOptions(50, 300);
         options.catalogueDir = kCatalogue;
-        options.port = QString::fromStdString(server->PortPath());
-        options.portOptions.pollInterval = std::chrono::milliseconds(50);
-        options.portOptions.timeouts.readTotal = std::chrono::milliseconds(300);
         Open(options);
         ASSERT_TRUE(WaitFor([&] { return window->Connected; }));
-    }
-
-    static std::vector<Bytes> SampleImages(const std::string &sample)
-    {
-        RegisterConfigModels();
-        const TConfigModelPtr model = LoadSettingsFile(kCatalogue + "/samples/" + sample, kCatalogue);
-        return EncodeBlocks(*model);
     }
 
     // Edits a leaf with its editor: text for text and spin editors, an entry for lists.
@@ -80,9 +57,6 @@ protected:
         QTest::keyClick(list, Qt::Key_Return);
         Settle();
     }
-
-    std::unique_ptr<TSimulatedDevice> device;
-    std::unique_ptr<TPtyServer> server;
 };
 
 } // namespace
@@ -95,19 +69,35 @@ TEST_F(WindowWorkflowTest, BinaryDeviceReadEditWriteByteForByte)
     ASSERT_TRUE(window->Model);
     EXPECT_TRUE(window->StatusPanel(0)->text().startsWith("SN: ")); // progress gone, device shown again
 
-    EditText("Общие параметры/Номер объекта", "4321");
-    EditText("Общие параметры/Название объекта", "Пост №7");
-    Choose("Общие параметры/Режим работы", "Сервис");
-    Choose("Общие параметры/Звуковое подтверждение", "Нет");
-    EditText("Общие параметры/Пароль монтажника", "654321");
-    EditText("Общие параметры/Идентификатор конфигурации", "BEEF");
-    EditText("Общие параметры/Поправка температуры, °C", "-12");
-    EditText("Каналы связи/IP-адрес сервера", "10.20.30.40");
-    EditText("Каналы связи/Телефон/Телефон №3/Номер", "+70001112233");
-    EditText("Ключи/Ключ/Ключ №2/Код ключа", "A1B2C3D4E5F6");
-    EditText("Ключи/Ключ/Ключ №2/ПИН-код", "987");
-    Choose("Зоны/Зона/Зона №4/Зона включена", "Да");
-    EditText("Ключи/Уровень/Уровень №3/Порог", "4000");
+    const struct {
+        const char *path;
+        const char *entered; // text for text and spin editors, the caption for lists
+        bool list;
+        const char *xpath;
+        const char *stored;
+    } edits[] = {
+        {"Общие параметры/Номер объекта", "4321", false, "/config/object_number/value", "4321"},
+        {"Общие параметры/Название объекта", "Пост №7", false, "/config/object_name/value", "Пост №7"},
+        {"Общие параметры/Режим работы", "Сервис", true, "/config/mode/value", "2"},
+        {"Общие параметры/Звуковое подтверждение", "Нет", true, "/config/beep/value", "0"},
+        {"Общие параметры/Пароль монтажника", "654321", false, "/config/installer_password/value", "654321"},
+        {"Общие параметры/Идентификатор конфигурации", "BEEF", false, "/config/config_id/value", "BEEF"},
+        {"Общие параметры/Поправка температуры, °C", "-12", false, "/config/temp_offset/value", "-12"},
+        {"Каналы связи/IP-адрес сервера", "10.20.30.40", false, "/config/server_ip/value", "10.20.30.40"},
+        {"Каналы связи/Телефон/Телефон №3/Номер", "+70001112233", false, "/config/phone/value[@phones=\"3\"]",
+         "+70001112233"},
+        {"Ключи/Ключ/Ключ №2/Код ключа", "A1B2C3D4E5F6", false, "/config/key_code/value[@keys=\"2\"]",
+         "A1B2C3D4E5F6"},
+        {"Ключи/Ключ/Ключ №2/ПИН-код", "987", false, "/config/key_pin/value[@keys=\"2\"]", "987"},
+        {"Зоны/Зона/Зона №4/Зона включена", "Да", true, "/config/zone_on/value[@zones=\"4\"]", "1"},
+        {"Ключи/Уровень/Уровень №3/Порог", "4000", false, "/config/threshold/value[@levels=\"3\"]", "4000"},
+    };
+    for (const auto &e : edits) {
+        if (e.list)
+            Choose(e.path, e.entered);
+        else
+            EditText(e.path, e.entered);
+    }
     ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
 
     window->acWrite->trigger();
@@ -115,25 +105,9 @@ TEST_F(WindowWorkflowTest, BinaryDeviceReadEditWriteByteForByte)
     ASSERT_EQ(informations, (std::vector<QString>{"Настройки записаны"}));
 
     // What the device got is what the edited settings encode to, value by value.
-    const TConfigModelPtr expected = LoadSettingsFile(kCatalogue + "/samples/transmitter-binary.cfg", kCatalogue);
-    const struct {
-        const char *path;
-        const char *text;
-    } edits[] = {{"/config/object_number/value", "4321"},
-                 {"/config/object_name/value", "Пост №7"},
-                 {"/config/mode/value", "2"},
-                 {"/config/beep/value", "0"},
-                 {"/config/installer_password/value", "654321"},
-                 {"/config/config_id/value", "BEEF"},
-                 {"/config/temp_offset/value", "-12"},
-                 {"/config/server_ip/value", "10.20.30.40"},
-                 {"/config/phone/value[@phones=\"3\"]", "+70001112233"},
-                 {"/config/key_code/value[@keys=\"2\"]", "A1B2C3D4E5F6"},
-                 {"/config/key_pin/value[@keys=\"2\"]", "987"},
-                 {"/config/zone_on/value[@zones=\"4\"]", "1"},
-                 {"/config/threshold/value[@levels=\"3\"]", "4000"}};
+    const TConfigModelPtr expected = LoadSample("transmitter-binary.cfg");
     for (const auto &e : edits)
-        expected->ValueDocument().AsNode().SelectSingle(e.path).SetText(e.text);
+        expected->ValueDocument().AsNode().SelectSingle(e.xpath).SetText(e.stored);
     const std::vector<Bytes> images = EncodeBlocks(*expected);
     for (std::size_t block = 0; block < images.size(); ++block)
         EXPECT_EQ(HexDump(device->Block(block)), HexDump(images[block])) << "block " << block;
@@ -145,7 +119,7 @@ TEST_F(WindowWorkflowTest, XmlDeviceReadEditGrowWrite)
 {
     std::vector<Bytes> blocks;
     for (int block = 0; block < 2; ++block)
-        blocks.push_back(ToBytes(readText(kCatalogue + "/samples/transmitter-xml-block" + std::to_string(block) + ".xml")));
+        blocks.push_back(ToBytes(ReadFile(kCatalogue + "/samples/transmitter-xml-block" + std::to_string(block) + ".xml")));
     Connect(7, 120, blocks);
     window->acRead->trigger();
     ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
@@ -233,4 +207,20 @@ TEST_F(WindowWorkflowTest, ReadWithoutADeviceSaysSo)
     EXPECT_EQ(errors[0], "Устройство не подключено.");
     window->acWriteExecute();
     EXPECT_EQ(errors.back(), "Настройки не загружены.");
+}
+
+TEST_F(WindowWorkflowTest, KeyPresentedToTheSampleDeviceLandsInItsKeyItem)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    device->SetKey({0x01, 0xA2, 0xFF, 0x00, 0x12, 0x34}, 2);
+    window->acRead->trigger();
+    TForm1 wait;
+    window->SetForms(nullptr, &wait);
+    window->Timer1->setInterval(30);
+    ASSERT_EQ(window->VST1GetPopupMenu(Find("Ключи/Ключ/Ключ №3/Код ключа"), 0), window->PopupMenu1);
+    window->N3->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !window->Timer1->isActive(); }));
+    EXPECT_EQ(Cell(Find("Ключи/Ключ/Ключ №3/Код ключа")), "01A2FF001234");
+    EXPECT_TRUE(errors.empty());
+    window->SetForms(nullptr, nullptr);
 }

@@ -1,9 +1,8 @@
 // Failures caused by a faulty description are reported as that fault, naming the item.
 #include "app/workflow.h"
 #include "model/errors.h"
-#include "tests/model/catalogue_fixture.h"
+#include "tests/tools/device_fixture.h"
 #include "tools/cli/device_session.h"
-#include "tools/simulator/pty_server.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +25,7 @@ const char *const kCatalogue = R"(<devices>
   <device hw="33"><block caption="Б"><item name="n" type="nosuch" size="1"/></block></device>
 </devices>)";
 
-class DescriptionFailureTest : public ::testing::Test {
+class DescriptionFailureTest : public ::testing::Test, protected TServedDevice {
 protected:
     void SetUp() override
     {
@@ -40,15 +39,10 @@ protected:
         return LoadSettingsFile(dir.File("settings.cfg"), dir.Path());
     }
 
-    // What a failing operation raises once it has been explained.
-    static std::pair<std::string, std::string> Explained(IConfigModel &model, const std::function<void()> &operation)
+    // What a failing operation raises once it has been explained: "class: text".
+    static std::string Explained(IConfigModel &model, const std::function<void()> &operation)
     {
-        try {
-            ExplainDescriptionFailure(model, operation);
-        } catch (const EError &e) {
-            return {e.ClassName(), e.what()};
-        }
-        return {"", "no error"};
+        return FailureOf([&] { ExplainDescriptionFailure(model, operation); });
     }
 
     TTempDir dir;
@@ -59,17 +53,15 @@ protected:
 TEST_F(DescriptionFailureTest, TheFaultNamedByTheFailureReplacesIt)
 {
     const TConfigModelPtr model = Model(31, "<t><value>1</value></t><ph><value>1</value></ph><n><value>1</value></n>");
-    EXPECT_EQ(Explained(*model, [&] { EncodeBlocks(*model); }),
-              std::make_pair(std::string("EDescriptionError"),
-                             std::string("test.xml: устройство hw=31 sw=—..—: параметр \"ph\": поле телефона должно "
-                                         "занимать 8 байт, а не 4")));
+    const std::string phone = "EDescriptionError: test.xml: устройство hw=31 sw=—..—: параметр \"ph\": поле телефона "
+                              "должно занимать 8 байт, а не 4";
+    EXPECT_EQ(Explained(*model, [&] { EncodeBlocks(*model); }), phone);
     // A failure that names no faulty item gets the first fault that makes operations fail.
-    EXPECT_EQ(Explained(*model, [] { throw EConvertError("'x' is not a valid integer value"); }).second,
-              "test.xml: устройство hw=31 sw=—..—: параметр \"ph\": поле телефона должно занимать 8 байт, а не 4");
+    EXPECT_EQ(Explained(*model, [] { throw EConvertError("'x' is not a valid integer value"); }), phone);
     // One that names an item gets that item's fault, whatever it is.
-    EXPECT_EQ(Explained(*model, [] { throw EConvertError("Элемент \"t\": что-то не так."); }).second,
-              "test.xml: устройство hw=31 sw=—..—: параметр \"t\": тип \"nosuch\" не встроенный и не описан ни как "
-              "enum, ни как struct");
+    EXPECT_EQ(Explained(*model, [] { throw EConvertError("Элемент \"t\": что-то не так."); }),
+              "EDescriptionError: test.xml: устройство hw=31 sw=—..—: параметр \"t\": тип \"nosuch\" не встроенный "
+              "и не описан ни как enum, ни как struct");
 }
 
 TEST_F(DescriptionFailureTest, ValueErrorsAndSoundDescriptionsPassUnchanged)
@@ -77,48 +69,31 @@ TEST_F(DescriptionFailureTest, ValueErrorsAndSoundDescriptionsPassUnchanged)
     const TConfigModelPtr faulty =
         Model(31, "<t><value>1</value></t><ph><value>1</value></ph><n><value>16</value></n>");
     EXPECT_EQ(Explained(*faulty, [] { throw ERangeError("n: значение 16 не помещается в 4 бит."); }),
-              std::make_pair(std::string("ERangeError"), std::string("n: значение 16 не помещается в 4 бит.")));
+              "ERangeError: n: значение 16 не помещается в 4 бит.");
     EXPECT_EQ(Explained(*faulty, [] { throw EXmlError("Строка 2: обрыв", 2, "обрыв", ""); }),
-              std::make_pair(std::string("EXmlError"), std::string("Строка 2: обрыв")));
+              "EXmlError: Строка 2: обрыв");
     const TConfigModelPtr sound = Model(32, "<n><value>1</value></n>");
     EXPECT_EQ(Explained(*sound, [] { throw EConvertError("'x' is not a valid integer value"); }),
-              std::make_pair(std::string("EConvertError"), std::string("'x' is not a valid integer value")));
-    EXPECT_EQ(Explained(*sound, [] {}).second, "no error");
+              "EConvertError: 'x' is not a valid integer value");
+    EXPECT_EQ(Explained(*sound, [] {}), "no error");
     // A type the description does not know never fails anything, so it explains nothing.
     const TConfigModelPtr unknownType = Model(33, "<n><value>1</value></n>");
-    EXPECT_EQ(Explained(*unknownType, [] { throw EConvertError("'x' is not a valid integer value"); }).first,
-              "EConvertError");
+    EXPECT_EQ(Explained(*unknownType, [] { throw EConvertError("'x' is not a valid integer value"); }),
+              "EConvertError: 'x' is not a valid integer value");
 }
 
 TEST_F(DescriptionFailureTest, ReadAndWriteNameTheFault)
 {
-    TDeviceConfig config;
-    config.hardwareCode = 30;
-    config.softwareVersion = 1;
-    config.blocks = {Bytes(8, 0x11)};
-    TSimulatedDevice device(config);
-    TPtyServer server(device);
-    ASSERT_TRUE(server.Start());
+    Serve({.hardwareCode = 30, .softwareVersion = 1, .blocks = {Bytes(8, 0x11)}});
     TPortOptions options;
     options.timeouts.readTotal = 300ms;
     options.pollInterval = 1h;
-    TDeviceSession session(server.PortPath(), CreateSerialPort(), options);
+    TDeviceSession session(server->PortPath(), CreateSerialPort(), options);
     TPortLink link(session.Port());
-    const TDeviceState state{true, 64, 30, 1};
-    const std::string fault = "test.xml: устройство hw=30 sw=—..—: параметр \"p\": поле телефона должно занимать 8 "
-                              "байт, а не 7";
-    try {
-        ReadConfiguration(link, state, "", dir.Path(), nullptr);
-        ADD_FAILURE() << "read";
-    } catch (const EDescriptionError &e) {
-        EXPECT_EQ(e.what(), fault);
-    }
+    const std::string fault = "EDescriptionError: test.xml: устройство hw=30 sw=—..—: параметр \"p\": поле телефона "
+                              "должно занимать 8 байт, а не 7";
+    EXPECT_EQ(FailureOf([&] { ReadConfiguration(link, State(), "", dir.Path(), nullptr); }), fault);
     const TConfigModelPtr model = Model(30, "<p><value>1</value></p><n><value>1</value></n>");
-    try {
-        WriteConfiguration(link, model.get(), state, "", nullptr);
-        ADD_FAILURE() << "write";
-    } catch (const EDescriptionError &e) {
-        EXPECT_EQ(e.what(), fault);
-    }
-    EXPECT_EQ(device.CommandCount(cmdWriteBlock), 0);
+    EXPECT_EQ(FailureOf([&] { WriteConfiguration(link, model.get(), State(), "", nullptr); }), fault);
+    EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0);
 }

@@ -1,9 +1,8 @@
 // The shared read and write workflows against the simulator on a pseudo-terminal.
 #include "app/workflow.h"
 #include "model/errors.h"
-#include "tests/model/catalogue_fixture.h"
+#include "tests/tools/device_fixture.h"
 #include "tools/cli/device_session.h"
-#include "tools/simulator/pty_server.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +26,7 @@ const char *const kCatalogue = R"(<devices>
                   <block/></device>
 </devices>)";
 
-class WorkflowTest : public ::testing::Test {
+class WorkflowTest : public ::testing::Test, protected TServedDevice {
 protected:
     void SetUp() override
     {
@@ -37,9 +36,7 @@ protected:
 
     void Start(TDeviceConfig config, TPortOptions options = FastOptions())
     {
-        device = std::make_unique<TSimulatedDevice>(std::move(config));
-        server = std::make_unique<TPtyServer>(*device);
-        ASSERT_TRUE(server->Start());
+        Serve(std::move(config));
         session = std::make_unique<TDeviceSession>(server->PortPath(), CreateSerialPort(), options);
         link = std::make_unique<TPortLink>(session->Port());
     }
@@ -52,22 +49,6 @@ protected:
         return options;
     }
 
-    TDeviceState State() const
-    {
-        const TDeviceConfig config = device->Config();
-        return {true, config.chunkSize, config.hardwareCode, config.softwareVersion};
-    }
-
-    std::string ReadError(const std::string &password = "")
-    {
-        try {
-            Read(password);
-        } catch (const EError &e) {
-            return e.what();
-        }
-        return "no error";
-    }
-
     TConfigModelPtr Read(const std::string &password = "")
     {
         return ReadConfiguration(*link, State(), password, dir.Path(), [this](const std::string &text) {
@@ -75,29 +56,22 @@ protected:
         });
     }
 
-    std::string WriteError(IConfigModel *model, TDeviceState state)
+    std::string ReadError(const std::string &password = "")
     {
-        try {
-            WriteConfiguration(*link, model, state, "", nullptr);
-        } catch (const EError &e) {
-            return e.what();
-        }
-        return "no error";
+        return MessageOf([&] { Read(password); });
     }
 
-    static TDeviceConfig Device(std::uint16_t hw, std::vector<Bytes> blocks, std::uint16_t chunk = 64)
+    std::string WriteError(IConfigModel *model, TDeviceState state)
     {
-        TDeviceConfig config;
-        config.hardwareCode = hw;
-        config.softwareVersion = 1;
-        config.chunkSize = chunk;
-        config.blocks = std::move(blocks);
-        return config;
+        return MessageOf([&] { WriteConfiguration(*link, model, state, "", nullptr); });
+    }
+
+    static TDeviceConfig Device(std::uint16_t hw, std::vector<Bytes> blocks)
+    {
+        return {.hardwareCode = hw, .softwareVersion = 1, .blocks = std::move(blocks)};
     }
 
     TTempDir dir;
-    std::unique_ptr<TSimulatedDevice> device;
-    std::unique_ptr<TPtyServer> server;
     std::unique_ptr<TDeviceSession> session;
     std::unique_ptr<TPortLink> link;
     std::vector<std::string> progress;
@@ -119,17 +93,11 @@ TEST(PasswordBytes, DigitPairsWithALoneLastDigitInTheHighHalf)
         const char *field;
         const char *message;
     } bad[] = {{"1x", "'$1x' is not a valid integer value"}, {"12345z", "'$5z' is not a valid integer value"}, {"1234x", "'$x0' is not a valid integer value"}};
-    for (const auto &c : bad) {
-        try {
-            PasswordBytes(c.field);
-            ADD_FAILURE() << c.field;
-        } catch (const EConvertError &e) {
-            EXPECT_STREQ(e.what(), c.message);
-        }
-    }
+    for (const auto &c : bad)
+        EXPECT_EQ(FailureOf([&] { PasswordBytes(c.field); }), std::string("EConvertError: ") + c.message);
 }
 
-TEST_F(WorkflowTest, ReadsEveryBlockInChunksWithThePassword)
+TEST_F(WorkflowTest, ReadsEveryBlockInChunksWithThePasswordOrSaysWhyNot)
 {
     Bytes big(128);
     for (std::size_t i = 0; i < big.size(); ++i)
@@ -144,51 +112,33 @@ TEST_F(WorkflowTest, ReadsEveryBlockInChunksWithThePassword)
     EXPECT_EQ(progress, (std::vector<std::string>{"0/2 #1", "0/2 #1", "0/2 #1", "1/2 #1"}));
     EXPECT_EQ(model->EncodeBlock(model->GetBlock(0), xml::Node()), big);
     EXPECT_EQ(model->ValueDocument().AsNode().SelectSingle("/config/small/value").Text(), "513");
-}
 
-TEST_F(WorkflowTest, FailuresOfTheRead)
-{
-    TDeviceConfig config = Device(20, {Bytes(128), Bytes(3)});
-    config.password = PasswordOfDigits("4321");
-    Start(config);
+    device->ResetCounts();
     EXPECT_EQ(ReadError("1111"), "Введен не верный пароль");
     EXPECT_EQ(device->CommandCount(cmdReadBlock), 0);
     EXPECT_EQ(ReadError("12x"), "'$x0' is not a valid integer value");
-
     device->SetBlocks({Bytes(128), Bytes(4)});
     EXPECT_EQ(ReadError("4321"), "error: 4 bytes read, 3 expected");
-
     device->SetIdentity(99, 1);
     EXPECT_EQ(ReadError(), "Не найдено описание устройства.");
-
-    TDeviceState absent;
-    try {
-        ReadConfiguration(*link, absent, "", dir.Path(), nullptr);
-        ADD_FAILURE();
-    } catch (const EError &e) {
-        EXPECT_STREQ(e.what(), "Устройство не подключено");
-    }
+    EXPECT_EQ(MessageOf([&] { ReadConfiguration(*link, TDeviceState{}, "", dir.Path(), nullptr); }),
+              "Устройство не подключено");
     TDeviceState zeroChunk{true, 0, 20, 1};
     EXPECT_THROW(ReadConfiguration(*link, zeroChunk, "", dir.Path(), nullptr), EConfigError);
 }
 
-TEST_F(WorkflowTest, NoPasswordCommandWithoutThePasswordAttribute)
+TEST_F(WorkflowTest, ReadSendsNoPasswordWithoutThePasswordAttributeAndNoRequestWithoutBlocks)
 {
     Start(Device(22, {Bytes(10, 7)}));
     Read();
     EXPECT_EQ(device->CommandCount(cmdPassword), 0);
     EXPECT_EQ(device->CommandCount(cmdReadBlock), 1);
-}
-
-TEST_F(WorkflowTest, ZeroBlocksReadNothing)
-{
     Start(Device(21, {}));
-    const TConfigModelPtr model = Read();
-    EXPECT_EQ(model->GetBlockCount(), 0);
+    EXPECT_EQ(Read()->GetBlockCount(), 0);
     EXPECT_EQ(device->CommandCount(cmdReadBlock), 0);
 }
 
-TEST_F(WorkflowTest, FourFailedReadsThenSuccess)
+TEST_F(WorkflowTest, AChunkIsReadInFiveAttemptsOrTheLinkIsLost)
 {
     Start(Device(22, {Bytes(10, 7)}));
     std::atomic<int> reads{0};
@@ -197,11 +147,7 @@ TEST_F(WorkflowTest, FourFailedReadsThenSuccess)
     });
     Read();
     EXPECT_EQ(progress, (std::vector<std::string>{"0/1 #1", "0/1 #2", "0/1 #3", "0/1 #4", "0/1 #5"}));
-}
-
-TEST_F(WorkflowTest, FiveFailedReadsLoseTheLink)
-{
-    Start(Device(22, {Bytes(10, 7)}));
+    progress.clear();
     server->SetFaultScript([](const TExchangeInfo &) { return TFault::Drop; });
     EXPECT_EQ(ReadError(), "Нет связи с устройством.");
     EXPECT_EQ(progress.size(), 5u);

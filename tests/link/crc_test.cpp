@@ -2,28 +2,27 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <string>
 
-TEST(Crc8, CheckValueOfTheNineDigits)
-{
-    const char digits[] = "123456789";
-    EXPECT_EQ(Crc8(reinterpret_cast<const std::uint8_t *>(digits), 9), 0xA1);
-}
-
-TEST(Crc8, EmptyAndNegativeCountsYieldZero)
-{
-    const std::uint8_t byte = 0x55;
-    EXPECT_EQ(Crc8(&byte, 0), 0);
-    EXPECT_EQ(Crc8(&byte, -3), 0);
-}
-
-TEST(Crc8, SingleBytesAreTheTableEntries)
+TEST(Crc8, KnownVectors)
 {
     const struct {
-        std::uint8_t byte, crc;
-    } cases[] = {{0x00, 0x00}, {0x01, 0x5E}, {0x02, 0xBC}, {0x80, 0x8C}, {0xFF, 0x35}};
+        std::string bytes;
+        int count;
+        std::uint8_t crc;
+    } cases[] = {
+        {"123456789", 9, 0xA1}, // the check value
+        {"\x55", 0, 0},         // empty and negative counts yield zero
+        {"\x55", -3, 0},
+        // Single bytes are the table entries.
+        {std::string(1, '\0'), 1, 0x00},
+        {"\x01", 1, 0x5E},
+        {"\x02", 1, 0xBC},
+        {"\x80", 1, 0x8C},
+        {"\xFF", 1, 0x35},
+    };
     for (const auto &c : cases)
-        EXPECT_EQ(Crc8(&c.byte, 1), c.crc) << int(c.byte);
+        EXPECT_EQ(Crc8(reinterpret_cast<const std::uint8_t *>(c.bytes.data()), c.count), c.crc) << c.bytes;
 }
 
 TEST(Crc8, ResidueOverDataAndItsChecksumIsZero)

@@ -79,25 +79,14 @@ bool TFakeSerialPort::readSome(Bytes &buffer, std::size_t maxCount, std::chrono:
         m_lastError = m_reply.readError;
         return false;
     }
-    if (m_reply.silent || m_delivered >= m_reply.bytes.size()) {
-        if (!sleepFor(timeout)) {
-            m_lastError = 125;
-            return false;
-        }
-        return true;
-    }
+    if (m_reply.silent || m_delivered >= m_reply.bytes.size())
+        return sleepFor(timeout);
     if (m_reply.delay > timeout) {
         m_reply.delay -= timeout;
-        if (!sleepFor(timeout)) {
-            m_lastError = 125;
-            return false;
-        }
-        return true;
+        return sleepFor(timeout);
     }
-    if (!sleepFor(m_reply.delay)) {
-        m_lastError = 125;
+    if (!sleepFor(m_reply.delay))
         return false;
-    }
     m_reply.delay = std::chrono::milliseconds(0);
     const std::size_t piece = std::max<std::size_t>(1, m_reply.bytes.size() / std::max<std::size_t>(1, m_reply.pieces));
     const std::size_t n = std::min({piece, maxCount, m_reply.bytes.size() - m_delivered});
@@ -119,7 +108,10 @@ void TFakeSerialPort::interrupt()
 bool TFakeSerialPort::sleepFor(std::chrono::milliseconds duration)
 {
     std::unique_lock lock(m_sleepMutex);
-    return !m_sleepCond.wait_for(lock, duration, [this] { return m_interrupted; });
+    if (!m_sleepCond.wait_for(lock, duration, [this] { return m_interrupted; }))
+        return true;
+    m_lastError = 125; // ECANCELED
+    return false;
 }
 
 Bytes Frame(std::uint8_t command, const Bytes &payload)

@@ -56,7 +56,7 @@ public:
     void interrupt() override;
 
 private:
-    bool sleepFor(std::chrono::milliseconds duration); // false when interrupted
+    bool sleepFor(std::chrono::milliseconds duration); // false when interrupted, with the error set
 
     std::shared_ptr<TFakeLine> m_line;
     bool m_open = false;

@@ -44,25 +44,20 @@ TEST(TRawPacket, LengthFieldIsLittleEndianAndCountsTheCommandByte)
 
 TEST(TRawPacket, DecodeSplitsCommandAndPayload)
 {
-    TRawPacket packet;
-    packet.Build(26, {0x12, 0x34, 0x56});
-    std::uint8_t command = 0;
-    Bytes payload;
-    packet.Decode(command, payload);
-    EXPECT_EQ(command, 26);
-    EXPECT_EQ(payload, (Bytes{0x12, 0x34, 0x56}));
-}
-
-TEST(TRawPacket, FiveByteFrameWithEmptyPayloadIsValid)
-{
-    TRawPacket packet;
-    packet.Build(12, {});
-    ASSERT_TRUE(packet.IsValid());
-    std::uint8_t command = 0;
-    Bytes payload{1, 2};
-    packet.Decode(command, payload);
-    EXPECT_EQ(command, 12);
-    EXPECT_TRUE(payload.empty());
+    const struct {
+        std::uint8_t command;
+        Bytes payload;
+    } cases[] = {{26, {0x12, 0x34, 0x56}}, {12, {}}};
+    for (const auto &c : cases) {
+        TRawPacket packet;
+        packet.Build(c.command, c.payload);
+        ASSERT_TRUE(packet.IsValid()); // a five-byte frame with an empty payload too
+        std::uint8_t command = 0;
+        Bytes payload{1, 2};
+        packet.Decode(command, payload);
+        EXPECT_EQ(command, c.command);
+        EXPECT_EQ(payload, c.payload);
+    }
 }
 
 TEST(TRawPacket, InvalidFrames)

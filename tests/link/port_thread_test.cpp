@@ -64,6 +64,13 @@ struct TFixture {
     {
         return std::make_unique<TPortThread>(mailbox.Sink(), std::make_unique<TFakeSerialPort>(line), options);
     }
+    // A worker whose poll stays out of the way of the requests.
+    std::unique_ptr<TPortThread> StartWithoutPolls()
+    {
+        TPortOptions options = fastOptions();
+        options.pollInterval = 10s;
+        return Start(options);
+    }
 };
 
 bool isIdentify(const Bytes &request)
@@ -73,35 +80,25 @@ bool isIdentify(const Bytes &request)
 
 } // namespace
 
-TEST(TPortThread, ReportsAnIdentifiedDevice)
-{
-    TFixture f;
-    f.line->SetScript([](const Bytes &) { return TFakeReply{IdentAnswer(300, 5, 64, 0x0102030405060708ULL)}; });
-    auto port = f.Start();
-    const auto posted = f.mailbox.WaitFor(1);
-    ASSERT_FALSE(posted.empty());
-    EXPECT_EQ(posted[0].message, WM_DEVICE_IDENT);
-    EXPECT_EQ(posted[0].wParam, 0x10000u + 64);
-    EXPECT_EQ(posted[0].lParam, (300u << 16) | 5);
-    EXPECT_EQ(port->GetSerialNumber(), 0x0102030405060708ULL);
-    EXPECT_EQ(HexDump(f.line->Requests().at(0)), "CA 01 00 00 89");
-}
-
-TEST(TPortThread, IdentificationAnswersThatMeanNoDevice)
+TEST(TPortThread, ReportsWhatTheIdentificationAnswerSays)
 {
     Bytes payload13(13, 1);
     Bytes payload15(15, 1);
     const struct {
         const char *what;
         TFakeReply reply;
-        std::uint32_t lParam;
+        std::uint32_t wParam, lParam;
+        std::uint64_t serial;
     } cases[] = {
-        {"payload of 13 bytes", {Frame(cmdIdentify, payload13)}, 0},
-        {"payload of 15 bytes", {Frame(cmdIdentify, payload15)}, 0},
-        {"chunk size 0", {IdentAnswer(300, 5, 0, 99)}, 0},
-        {"bad checksum", {Bytes{0xCA, 0x01, 0x00, 0x00, 0x88}}, 0},
-        {"nothing received", {.silent = true}, 0},
-        {"read fails", {.readError = 5}, 5},
+        {"identified device", {IdentAnswer(300, 5, 64, 0x0102030405060708ULL)}, 0x10000u + 64, (300u << 16) | 5,
+         0x0102030405060708ULL},
+        // Answers that mean no device.
+        {"payload of 13 bytes", {Frame(cmdIdentify, payload13)}, 0, 0, 0},
+        {"payload of 15 bytes", {Frame(cmdIdentify, payload15)}, 0, 0, 0},
+        {"chunk size 0", {IdentAnswer(300, 5, 0, 99)}, 0, 0, 0},
+        {"bad checksum", {Bytes{0xCA, 0x01, 0x00, 0x00, 0x88}}, 0, 0, 0},
+        {"nothing received", {.silent = true}, 0, 0, 0},
+        {"read fails", {.readError = 5}, 0, 5, 0},
     };
     for (const auto &c : cases) {
         TFixture f;
@@ -109,25 +106,12 @@ TEST(TPortThread, IdentificationAnswersThatMeanNoDevice)
         auto port = f.Start();
         const auto posted = f.mailbox.WaitFor(1);
         ASSERT_FALSE(posted.empty()) << c.what;
-        EXPECT_EQ(posted[0].wParam, 0u) << c.what;
+        EXPECT_EQ(posted[0].message, WM_DEVICE_IDENT) << c.what;
+        EXPECT_EQ(posted[0].wParam, c.wParam) << c.what;
         EXPECT_EQ(posted[0].lParam, c.lParam) << c.what;
-        EXPECT_EQ(port->GetSerialNumber(), 0u) << c.what;
+        EXPECT_EQ(port->GetSerialNumber(), c.serial) << c.what;
+        EXPECT_EQ(HexDump(f.line->Requests().at(0)), "CA 01 00 00 89") << c.what;
     }
-}
-
-TEST(TPortThread, MissingPortReportsTheSystemErrorAtThePollCadence)
-{
-    TFixture f;
-    f.line->SetOpenError(2);
-    auto port = f.Start();
-    const auto posted = f.mailbox.WaitFor(3);
-    ASSERT_GE(posted.size(), 3u);
-    for (const auto &p : posted) {
-        EXPECT_EQ(p.wParam, 0u);
-        EXPECT_EQ(p.lParam, 2u);
-    }
-    EXPECT_EQ(port->LastError(), 2u);
-    EXPECT_TRUE(f.line->Requests().empty());
 }
 
 TEST(TPortThread, PollsAboutFiveTimesASecondWhileIdle)
@@ -157,91 +141,64 @@ TEST(TPortThread, SerialNumberSurvivesTheDeviceGoingAway)
     EXPECT_EQ(port->GetSerialNumber(), 0xABCDu);
 }
 
-TEST(TPortThread, RequestsSendTheirCommandsAndReturnTheirData)
+TEST(TPortThread, RequestsSendTheirFramesAndReturnTheAnswersData)
 {
+    Bytes long200{0, 0, 0};
+    long200.resize(3 + 200, 0x5A);
+    const char *const readAtZero = "CA 04 00 01 00 00 00";
     const struct {
         const char *what;
         std::uint8_t kind;
         std::int32_t block, offset;
         Bytes data;
-        Bytes answerPayload;
+        TFakeReply reply;
+        std::uint8_t result;
         const char *request;
         Bytes expected;
     } cases[] = {
-        {"read block", opReadBlock, 2, 0x1234, {}, {2, 0x34, 0x12, 7, 8, 9}, "CA 04 00 01 02 34 12", {7, 8, 9}},
-        {"read answer of 3 bytes", opReadBlock, 0, 0, {}, {0, 0, 0}, "CA 04 00 01 00 00 00", {}},
-        {"read answer of 2 bytes", opReadBlock, 0, 0, {}, {0, 0}, "CA 04 00 01 00 00 00", {}},
-        {"block and offset cut to 8 and 16 bits", opReadBlock, 0x1FF, 0x12345, {}, {}, "CA 04 00 01 FF 45 23", {}},
-        {"write block", opWriteBlock, 1, 248, {0xAA, 0xBB}, {1, 248, 0}, "CA 06 00 02 01 F8 00 AA BB", {0xAA, 0xBB}},
-        {"empty write", opWriteBlock, 0, 0, {}, {}, "CA 04 00 02 00 00 00", {}},
-        {"key start", opKeyReadStart, 0, 0, {}, {}, "CA 01 00 08", {}},
-        {"key stop", opKeyReadStop, 0, 0, {}, {}, "CA 01 00 0A", {}},
-        {"key poll without key", opKeyReadPoll, 0, 0, {}, {}, "CA 01 00 0C", {}},
-        {"key poll with key", opKeyReadPoll, 0, 0, {}, {0x01, 0xA2, 0xFF}, "CA 01 00 0C", {0x01, 0xA2, 0xFF}},
-        {"password", opPassword, 0, 0, {0x12, 0x34, 0x56}, {1}, "CA 04 00 1A 12 34 56", {1}},
+        {"read block", opReadBlock, 2, 0x1234, {}, {Frame(cmdReadBlock, {2, 0x34, 0x12, 7, 8, 9})}, rsOk,
+         "CA 04 00 01 02 34 12", {7, 8, 9}},
+        {"read answer of 3 bytes", opReadBlock, 0, 0, {}, {Frame(cmdReadBlock, {0, 0, 0})}, rsOk, readAtZero, {}},
+        {"read answer of 2 bytes", opReadBlock, 0, 0, {}, {Frame(cmdReadBlock, {0, 0})}, rsOk, readAtZero, {}},
+        {"block and offset cut to 8 and 16 bits", opReadBlock, 0x1FF, 0x12345, {}, {Frame(cmdReadBlock, {})}, rsOk,
+         "CA 04 00 01 FF 45 23", {}},
+        {"write block", opWriteBlock, 1, 248, {0xAA, 0xBB}, {Frame(cmdWriteBlock, {1, 248, 0})}, rsOk,
+         "CA 06 00 02 01 F8 00 AA BB", {0xAA, 0xBB}},
+        {"empty write", opWriteBlock, 0, 0, {}, {Frame(cmdWriteBlock, {})}, rsOk, "CA 04 00 02 00 00 00", {}},
+        {"key start", opKeyReadStart, 0, 0, {}, {Frame(cmdKeyReadStart, {})}, rsOk, "CA 01 00 08", {}},
+        {"key stop", opKeyReadStop, 0, 0, {}, {Frame(cmdKeyReadStop, {})}, rsOk, "CA 01 00 0A", {}},
+        {"key poll without key", opKeyReadPoll, 0, 0, {}, {Frame(cmdKeyReadPoll, {})}, rsOk, "CA 01 00 0C", {}},
+        {"key poll with key", opKeyReadPoll, 0, 0, {}, {Frame(cmdKeyReadPoll, {0x01, 0xA2, 0xFF})}, rsOk,
+         "CA 01 00 0C", {0x01, 0xA2, 0xFF}},
+        {"password", opPassword, 0, 0, {0x12, 0x34, 0x56}, {Frame(cmdPassword, {1})}, rsOk, "CA 04 00 1A 12 34 56",
+         {1}},
+        {"answer arriving in pieces", opReadBlock, 0, 0, {}, {Frame(cmdReadBlock, long200), 0ms, false, 0, 7}, rsOk,
+         readAtZero, Bytes(200, 0x5A)},
+        // A failed request keeps the caller's data.
+        {"silence", opReadBlock, 0, 0, {9, 9}, {.silent = true}, rsBadAnswer, readAtZero, {9, 9}},
+        {"garbage", opReadBlock, 0, 0, {9, 9}, {Bytes{1, 2, 3, 4, 5, 6}}, rsBadAnswer, readAtZero, {9, 9}},
+        {"valid frame with a trailing byte in the same read", opReadBlock, 0, 0, {9, 9},
+         {Bytes{0xCA, 0x01, 0x00, 0x0C, 0x00, 0x00}}, rsBadAnswer, readAtZero, {9, 9}},
+        {"read error", opReadBlock, 0, 0, {9, 9}, {.readError = 5}, rsIoError, readAtZero, {9, 9}},
+        {"read answer of another block", opReadBlock, 0, 0, {9, 9}, {Frame(cmdReadBlock, {1, 0, 0, 7})}, rsBadAnswer,
+         readAtZero, {9, 9}},
+        {"read answer of another offset", opReadBlock, 0, 0, {9, 9}, {Frame(cmdReadBlock, {0, 64, 0, 7})},
+         rsBadAnswer, readAtZero, {9, 9}},
     };
     for (const auto &c : cases) {
         TFixture f;
         f.line->SetScript([&](const Bytes &request) {
-            if (isIdentify(request))
-                return TFakeReply{.silent = true};
-            return TFakeReply{Frame(request[3], c.answerPayload)};
+            return isIdentify(request) ? TFakeReply{.silent = true} : c.reply;
         });
-        TPortOptions options = fastOptions();
-        options.pollInterval = 10s; // keep the poll out of the way
-        auto port = f.Start(options);
+        auto port = f.StartWithoutPolls();
         Bytes data = c.data;
-        EXPECT_EQ(port->Request(c.kind, c.block, c.offset, data), rsOk) << c.what;
+        EXPECT_EQ(port->Request(c.kind, c.block, c.offset, data), c.result) << c.what;
         EXPECT_EQ(data, c.expected) << c.what;
         const auto requests = f.line->Requests();
         ASSERT_EQ(requests.size(), 1u) << c.what;
         // The request frame without its checksum byte.
         EXPECT_EQ(HexDump(CopyBytes(requests[0], 0, requests[0].size() - 1)), c.request) << c.what;
     }
-}
-
-TEST(TPortThread, FailedRequestsKeepTheCallersData)
-{
-    const struct {
-        const char *what;
-        TFakeReply reply;
-        std::uint8_t result;
-    } cases[] = {
-        {"silence", {.silent = true}, rsBadAnswer},
-        {"garbage", {Bytes{1, 2, 3, 4, 5, 6}}, rsBadAnswer},
-        {"valid frame with a trailing byte in the same read", {Bytes{0xCA, 0x01, 0x00, 0x0C, 0x00, 0x00}}, rsBadAnswer},
-        {"read error", {.readError = 5}, rsIoError},
-        {"read answer of another block", {Frame(cmdReadBlock, {1, 0, 0, 7})}, rsBadAnswer},
-        {"read answer of another offset", {Frame(cmdReadBlock, {0, 64, 0, 7})}, rsBadAnswer},
-    };
-    for (const auto &c : cases) {
-        TFixture f;
-        f.line->SetScript([&](const Bytes &request) { return isIdentify(request) ? TFakeReply{.silent = true} : c.reply; });
-        TPortOptions options = fastOptions();
-        options.pollInterval = 10s;
-        auto port = f.Start(options);
-        Bytes data{9, 9};
-        EXPECT_EQ(port->Request(opReadBlock, 0, 0, data), c.result) << c.what;
-        EXPECT_EQ(data, (Bytes{9, 9})) << c.what;
-    }
-}
-
-TEST(TPortThread, AnswerArrivingInPiecesIsAssembled)
-{
-    TFixture f;
-    f.line->SetScript([](const Bytes &request) {
-        if (isIdentify(request))
-            return TFakeReply{.silent = true};
-        Bytes payload{0, 0, 0};
-        payload.resize(3 + 200, 0x5A);
-        return TFakeReply{Frame(cmdReadBlock, payload), 0ms, false, 0, 7};
-    });
-    TPortOptions options = fastOptions();
-    options.pollInterval = 10s;
-    auto port = f.Start(options);
-    Bytes data;
-    ASSERT_EQ(port->Request(opReadBlock, 0, 0, data), rsOk);
-    EXPECT_EQ(data, Bytes(200, 0x5A));
 }
 
 TEST(TPortThread, RequestDuringAPollWaitsForItThenRuns)
@@ -298,13 +255,20 @@ TEST(TPortThread, DestructionReturnsPromptlyWhileNoDeviceAnswers)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
-TEST(TPortThread, PortNameTakesEffectAtTheNextExchange)
+TEST(TPortThread, MissingPortReportsTheSystemErrorAtThePollCadenceAndANewNameAtTheNextExchange)
 {
     TFixture f;
     f.line->SetOpenError(2);
     auto port = f.Start();
     EXPECT_EQ(port->PortName(), "COM16");
-    f.mailbox.WaitFor(1);
+    const auto posted = f.mailbox.WaitFor(3);
+    ASSERT_GE(posted.size(), 3u);
+    for (const auto &p : posted) {
+        EXPECT_EQ(p.wParam, 0u);
+        EXPECT_EQ(p.lParam, 2u);
+    }
+    EXPECT_EQ(port->LastError(), 2u);
+    EXPECT_TRUE(f.line->Requests().empty());
     port->SetPortName("COM3");
     const auto before = f.line->OpenCount();
     f.mailbox.WaitFor(f.mailbox.Count() + 2);

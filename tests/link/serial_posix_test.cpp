@@ -45,33 +45,36 @@ auto elapsedSince(std::chrono::steady_clock::time_point start)
     return std::chrono::steady_clock::now() - start;
 }
 
+// A port open on a fresh pseudo-terminal.
+class PosixSerialPort : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(port->open(pty.Path())); }
+
+    TPty pty;
+    std::unique_ptr<ISerialPort> port = CreateSerialPort();
+};
+
 } // namespace
 
-TEST(PosixSerialPort, MissingPortFailsWithTheSystemText)
+TEST_F(PosixSerialPort, MissingPortFailsWithTheSystemText)
 {
-    auto port = CreateSerialPort();
-    EXPECT_FALSE(port->open(DeviceName("COM16-missing")));
-    EXPECT_EQ(port->lastError(), std::uint32_t(ENOENT));
-    EXPECT_EQ(SystemErrorText(port->lastError()), "No such file or directory");
+    auto missing = CreateSerialPort();
+    EXPECT_FALSE(missing->open(DeviceName("COM16-missing")));
+    EXPECT_EQ(missing->lastError(), std::uint32_t(ENOENT));
+    EXPECT_EQ(SystemErrorText(missing->lastError()), "No such file or directory");
 }
 
-TEST(PosixSerialPort, SecondUserIsRefusedAsBusy)
+TEST_F(PosixSerialPort, SecondUserIsRefusedAsBusy)
 {
-    TPty pty;
-    auto first = CreateSerialPort();
     auto second = CreateSerialPort();
-    ASSERT_TRUE(first->open(pty.Path()));
     EXPECT_FALSE(second->open(pty.Path()));
     EXPECT_EQ(second->lastError(), std::uint32_t(EBUSY));
-    first->close();
+    port->close();
     EXPECT_TRUE(second->open(pty.Path()));
 }
 
-TEST(PosixSerialPort, CompleteFrameEndsTheReadWithoutWaitingForTheGap)
+TEST_F(PosixSerialPort, CompleteFrameEndsTheReadWithoutWaitingForTheGap)
 {
-    TPty pty;
-    auto port = CreateSerialPort();
-    ASSERT_TRUE(port->open(pty.Path()));
     TRawPacket frame;
     frame.Build(cmdKeyReadPoll, {1, 2, 3});
     pty.Send(frame.Data());
@@ -83,11 +86,8 @@ TEST(PosixSerialPort, CompleteFrameEndsTheReadWithoutWaitingForTheGap)
     EXPECT_EQ(answer, frame.Data());
 }
 
-TEST(PosixSerialPort, IncompleteFrameEndsAtTheGap)
+TEST_F(PosixSerialPort, IncompleteFrameEndsAtTheGap)
 {
-    TPty pty;
-    auto port = CreateSerialPort();
-    ASSERT_TRUE(port->open(pty.Path()));
     pty.Send({0xCA, 0x05, 0x00, 0x01});
     Bytes answer;
     const auto start = std::chrono::steady_clock::now();
@@ -96,11 +96,8 @@ TEST(PosixSerialPort, IncompleteFrameEndsAtTheGap)
     EXPECT_EQ(answer, (Bytes{0xCA, 0x05, 0x00, 0x01}));
 }
 
-TEST(PosixSerialPort, StaleBytesFromBeforeTheOpenAreDropped)
+TEST_F(PosixSerialPort, StaleBytesFromBeforeTheOpenAreDropped)
 {
-    TPty pty;
-    auto port = CreateSerialPort();
-    ASSERT_TRUE(port->open(pty.Path()));
     port->close();
     pty.Send({0x00, 0x11});
     std::this_thread::sleep_for(50ms);
@@ -110,11 +107,8 @@ TEST(PosixSerialPort, StaleBytesFromBeforeTheOpenAreDropped)
     EXPECT_TRUE(answer.empty());
 }
 
-TEST(PosixSerialPort, HangUpMidReadIsAnErrorAtOnce)
+TEST_F(PosixSerialPort, HangUpMidReadIsAnErrorAtOnce)
 {
-    TPty pty;
-    auto port = CreateSerialPort();
-    ASSERT_TRUE(port->open(pty.Path()));
     std::thread unplug([&] {
         std::this_thread::sleep_for(100ms);
         pty.CloseMaster();
@@ -127,11 +121,8 @@ TEST(PosixSerialPort, HangUpMidReadIsAnErrorAtOnce)
     unplug.join();
 }
 
-TEST(PosixSerialPort, InterruptEndsABlockedRead)
+TEST_F(PosixSerialPort, InterruptEndsABlockedRead)
 {
-    TPty pty;
-    auto port = CreateSerialPort();
-    ASSERT_TRUE(port->open(pty.Path()));
     std::thread stopper([&] {
         std::this_thread::sleep_for(100ms);
         port->interrupt();

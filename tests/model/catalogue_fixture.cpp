@@ -1,5 +1,7 @@
 #include "tests/model/catalogue_fixture.h"
 
+#include "model/errors.h"
+
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -28,8 +30,33 @@ std::string TTempDir::Write(const std::string &name, const std::string &bytes) c
 
 std::string TTempDir::Read(const std::string &name) const
 {
-    std::ifstream in(m_path / name, std::ios::binary);
+    return ReadFile(m_path / name);
+}
+
+std::string ReadFile(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string FailureOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const EError &e) {
+        return std::string(e.ClassName()) + ": " + e.what();
+    }
+    return "no error";
+}
+
+std::string MessageOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const EError &e) {
+        return e.what();
+    }
+    return "no error";
 }
 
 void RegisterPlainTestModels()

@@ -3,6 +3,7 @@
 #include "model/model.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 // A scratch folder for catalogue, settings and image files, removed afterwards.
@@ -22,6 +23,15 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// A whole file as bytes; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path &path);
+
+// What a call raises: the class of the exception and the text the user would
+// see ("EConfigError: ..."), or "no error".
+std::string FailureOf(const std::function<void()> &call);
+// Only the text, or "no error".
+std::string MessageOf(const std::function<void()> &call);
 
 // A model with nothing of its own, for testing what the base class shares.
 class TPlainTestModel : public TAbstractConfigModel {

@@ -1,4 +1,5 @@
 #include "model/errors.h"
+#include "tests/model/catalogue_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -16,14 +17,9 @@ TEST(StrToInt, AcceptsDecimalAndDollarHex)
 
 TEST(StrToInt, RejectsEverythingElseWithTheStandardMessage)
 {
-    for (const char *text : {"", " 1", "1 ", "1.5", "abc", "0x10", "$", "-", "2147483648", "$100000000", "12a"}) {
-        try {
-            StrToInt(text);
-            ADD_FAILURE() << "accepted " << text;
-        } catch (const EConvertError &e) {
-            EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' is not a valid integer value");
-        }
-    }
+    for (const char *text : {"", " 1", "1 ", "1.5", "abc", "0x10", "$", "-", "2147483648", "$100000000", "12a"})
+        EXPECT_EQ(FailureOf([&] { StrToInt(text); }),
+                  "EConvertError: '" + std::string(text) + "' is not a valid integer value");
 }
 
 TEST(StrToIntWide, CoversEveryFourByteValue)

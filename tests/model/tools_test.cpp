@@ -1,5 +1,6 @@
 #include "model/errors.h"
 #include "model/tools.h"
+#include "tests/model/catalogue_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -47,14 +48,9 @@ TEST(AttributeRules, BadIntegersRaiseTheStandardMessage)
     } cases[] = {{"bad", "'1x' is not a valid integer value"},
                  {"empty", "'' is not a valid integer value"},
                  {"absent", "'' is not a valid integer value"}};
-    for (const auto &c : cases) {
-        try {
-            GetIntAttribute(doc.DocumentElement(), c.attribute);
-            ADD_FAILURE() << c.attribute;
-        } catch (const EConvertError &e) {
-            EXPECT_STREQ(e.what(), c.message);
-        }
-    }
+    for (const auto &c : cases)
+        EXPECT_EQ(FailureOf([&] { GetIntAttribute(doc.DocumentElement(), c.attribute); }),
+                  std::string("EConvertError: ") + c.message);
     EXPECT_THROW(GetIntAttribute(doc.DocumentElement(), "bad", 0), EConvertError);
 }
 

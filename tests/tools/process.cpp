@@ -1,6 +1,7 @@
 #include "tests/tools/process.h"
 
 #include <csignal>
+#include <utility>
 #include <thread>
 
 #include <poll.h>
@@ -38,27 +39,30 @@ TChildProcess::~TChildProcess()
         ::close(m_out);
 }
 
+bool TChildProcess::ReadMore(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd fd{m_out, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0)
+        return false;
+    char chunk[512];
+    const ssize_t n = ::read(m_out, chunk, sizeof chunk);
+    if (n <= 0)
+        return false;
+    m_buffer.append(chunk, static_cast<std::size_t>(n));
+    return true;
+}
+
 std::string TChildProcess::ReadLine(std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (const auto eol = m_buffer.find('\n'); eol != std::string::npos) {
-            std::string line = m_buffer.substr(0, eol);
-            m_buffer.erase(0, eol + 1);
-            return line;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+    std::size_t eol;
+    while ((eol = m_buffer.find('\n')) == std::string::npos)
+        if (!ReadMore(deadline))
             return {};
-        pollfd fd{m_out, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0)
-            return {};
-        char chunk[512];
-        const ssize_t n = ::read(m_out, chunk, sizeof chunk);
-        if (n <= 0)
-            return {};
-        m_buffer.append(chunk, static_cast<std::size_t>(n));
-    }
+    std::string line = m_buffer.substr(0, eol);
+    m_buffer.erase(0, eol + 1);
+    return line;
 }
 
 void TChildProcess::Signal(int signal)
@@ -86,19 +90,9 @@ int TChildProcess::Wait(std::chrono::milliseconds timeout)
 std::string TChildProcess::ReadToEnd(std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::string output = std::move(m_buffer);
-    m_buffer.clear();
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd fd{m_out, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0)
-            return output;
-        char chunk[512];
-        const ssize_t n = ::read(m_out, chunk, sizeof chunk);
-        if (n <= 0)
-            return output;
-        output.append(chunk, static_cast<std::size_t>(n));
+    while (ReadMore(deadline)) {
     }
+    return std::exchange(m_buffer, std::string());
 }
 
 TRunResult RunProgram(const std::vector<std::string> &argv, std::chrono::milliseconds timeout)

@@ -19,6 +19,9 @@ public:
     int Wait(std::chrono::milliseconds timeout);
 
 private:
+    // Appends what the program prints next; false at its end or the deadline.
+    bool ReadMore(std::chrono::steady_clock::time_point deadline);
+
     int m_pid = -1;
     int m_out = -1;
     std::string m_buffer;

@@ -1,24 +1,13 @@
 // The simulator and the command-line tool as programs.
+#include "tests/model/catalogue_fixture.h"
 #include "tests/tools/process.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 
 using namespace std::chrono_literals;
-
-namespace {
-
-std::string readFile(const std::filesystem::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-} // namespace
 
 TEST(Programs, CliIdentifiesTheSimulatedDevice)
 {
@@ -58,8 +47,8 @@ TEST(Programs, SimulatorSavesItsMemoryOnExit)
     ASSERT_FALSE(simulator.ReadLine(5s).empty());
     simulator.Signal(SIGTERM);
     EXPECT_EQ(simulator.Wait(5s), 0);
-    EXPECT_EQ(readFile(dir / "block0.bin"), "ABCDEF");
-    EXPECT_EQ(readFile(dir / "block1.bin"), std::string(3, '\0'));
+    EXPECT_EQ(ReadFile(dir / "block0.bin"), "ABCDEF");
+    EXPECT_EQ(ReadFile(dir / "block1.bin"), std::string(3, '\0'));
 }
 
 TEST(Programs, SimulatorRejectsBadOptions)
