@@ -33,15 +33,6 @@ bool isOneOf(const std::string &word, const Words &words)
     return std::any_of(std::begin(words), std::end(words), [&](const char *w) { return word == w; });
 }
 
-std::vector<xml::Node> childElements(xml::Node parent, std::string_view name = {})
-{
-    std::vector<xml::Node> elements;
-    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
-        if (child.IsElement() && (name.empty() || child.Name() == name))
-            elements.push_back(child);
-    return elements;
-}
-
 // The attribute as the models convert it; none when absent or not an integer.
 std::optional<int> integer(xml::Node node, const char *name)
 {
@@ -92,7 +83,7 @@ public:
         : m_device(device), m_format(format), m_label(DeviceLabel(device)), m_findings(findings)
     {
         // The models take the first element of a name.
-        for (xml::Node child : childElements(device)) {
+        for (xml::Node child : ChildElements(device)) {
             const auto name = child.Attribute("name");
             if (!name)
                 continue;
@@ -189,13 +180,13 @@ private:
     {
         std::set<std::string> names; // every block's items share the root config
         int blockNumber = 0;
-        for (xml::Node block : childElements(m_device, "block")) {
+        for (xml::Node block : ChildElements(m_device, "block")) {
             ++blockNumber;
             int number = 0;
-            for (xml::Node item : childElements(block, "item"))
+            for (xml::Node item : ChildElements(block, "item"))
                 CheckBinaryItem(item, ItemLabel(item, ++number, Format("блока №%d", blockNumber), ""), names);
         }
-        for (xml::Node structNode : childElements(m_device, "struct")) {
+        for (xml::Node structNode : ChildElements(m_device, "struct")) {
             const std::string name = GetAttribute(structNode, "name");
             const auto it = m_structs.find(name);
             if (it == m_structs.end() || it->second != structNode)
@@ -206,7 +197,7 @@ private:
             std::set<std::string> structNames;
             const std::string owner = Format("структуры \"%s\"", name.c_str());
             int number = 0;
-            for (xml::Node item : childElements(structNode, "item"))
+            for (xml::Node item : ChildElements(structNode, "item"))
                 CheckBinaryItem(item, ItemLabel(item, ++number, owner, owner), structNames);
         }
     }
@@ -216,7 +207,7 @@ private:
         const auto it = m_structs.find(from);
         if (it == m_structs.end())
             return false;
-        for (xml::Node item : childElements(it->second, "item")) {
+        for (xml::Node item : ChildElements(it->second, "item")) {
             const std::string type = ItemType(item);
             if (!m_structs.count(type))
                 continue;
@@ -341,16 +332,16 @@ private:
     {
         std::set<std::string> names;
         int blockNumber = 0;
-        for (xml::Node block : childElements(m_device, "block")) {
+        for (xml::Node block : ChildElements(m_device, "block")) {
             ++blockNumber;
             int number = 0;
             // Every element of a block is a parameter of the tree.
-            for (xml::Node parameter : childElements(block)) {
+            for (xml::Node parameter : ChildElements(block)) {
                 const std::string label = ItemLabel(parameter, ++number, Format("блока №%d", blockNumber), "");
                 const TFault fault = FaultOf(GetAttribute(parameter, "name"), label);
                 CheckName(parameter, fault, names);
                 CheckNumbers(parameter, fault, false);
-                const std::vector<xml::Node> children = childElements(parameter);
+                const std::vector<xml::Node> children = ChildElements(parameter);
                 if (children.empty())
                     CheckType(parameter, fault);
                 else
@@ -381,7 +372,7 @@ private:
                                                         : Format("\"%s\"", parameterName.c_str());
         std::set<std::string> names;
         int number = 0;
-        for (xml::Node field : childElements(elementTemplate, "item")) {
+        for (xml::Node field : ChildElements(elementTemplate, "item")) {
             ++number;
             const std::string name = GetAttribute(field, "name");
             const std::string shown = name.empty() ? Format("поле №%d", number) : Format("поле \"%s\"", name.c_str());
@@ -497,7 +488,7 @@ std::vector<TFinding> CheckCatalogue(const std::filesystem::path &dir)
             findings.push_back({file, "", "", "корневой элемент не \"devices\": файл ничего не описывает"});
             continue;
         }
-        const std::vector<xml::Node> devices = childElements(root, "device");
+        const std::vector<xml::Node> devices = ChildElements(root, "device");
         bool scanned = true; // false after a malformed element: the scan never gets further in this file
         for (std::size_t i = 0; i < devices.size(); ++i) {
             const xml::Node device = devices[i];

@@ -84,6 +84,24 @@ bool GroupHasActiveDeactivator(ITreeGrid &grid, PVirtualNode node)
     return false;
 }
 
+std::vector<xml::Node> ChildElements(xml::Node parent)
+{
+    std::vector<xml::Node> elements;
+    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
+        if (child.IsElement())
+            elements.push_back(child);
+    return elements;
+}
+
+std::vector<xml::Node> ChildElements(xml::Node parent, std::string_view name)
+{
+    std::vector<xml::Node> elements;
+    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
+        if (child.IsElement() && child.Name() == name)
+            elements.push_back(child);
+    return elements;
+}
+
 bool HasChildElements(xml::Node node)
 {
     for (xml::Node child = node.FirstChild(); child; child = child.NextSibling())

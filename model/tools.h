@@ -4,6 +4,8 @@
 #include "model/xml.h"
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 class IConfigModel;
 
@@ -55,6 +57,11 @@ std::string ValueCellText(IConfigModel *model, const TTreeData &data);
 // The whole tree as indented text, one node a line: "caption = value", grey
 // nodes marked. What the command-line tool prints and tests compare.
 std::string TreeText(IConfigModel *model, ITreeGrid &grid);
+
+// The element children of a node, all of them or those of one name, in order;
+// comments and processing instructions are never among them.
+std::vector<xml::Node> ChildElements(xml::Node parent);
+std::vector<xml::Node> ChildElements(xml::Node parent, std::string_view name);
 
 // True when node has an element among its children: a description node that
 // groups others, never edited itself. Comments do not count.

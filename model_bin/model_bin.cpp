@@ -10,22 +10,13 @@ namespace {
 // Structs inside structs go this deep at most; deeper is a struct that contains itself.
 constexpr int kMaxNesting = 32;
 
-std::vector<xml::Node> childElements(xml::Node parent, std::string_view name)
-{
-    std::vector<xml::Node> elements;
-    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
-        if (child.IsElement() && child.Name() == name)
-            elements.push_back(child);
-    return elements;
-}
-
 // The value elements of an item element by their index attributes, first one
 // winning, as "value[@a="i"]" and "value[@a="i" and @m="j"]" select them.
 class TValueIndex {
 public:
     TValueIndex(xml::Node element, const std::string &arrayName, const std::string &maskName = std::string())
     {
-        for (xml::Node value : childElements(element, "value")) {
+        for (xml::Node value : ChildElements(element, "value")) {
             const auto a = value.Attribute(arrayName);
             const auto m = maskName.empty() ? std::optional<std::string>("") : value.Attribute(maskName);
             if (a && m)
@@ -158,7 +149,7 @@ int TBinaryConfigModel::SizeOf(xml::Node list, int depth)
 {
     checkNesting(depth, list);
     long long total = 0;
-    for (xml::Node item : childElements(list, "item")) {
+    for (xml::Node item : ChildElements(list, "item")) {
         long long width = 0;
         const xml::Node structNode = HasAttribute(item, "type") ? FindStruct(GetAttribute(item, "type")) : xml::Node();
         if (structNode) {
@@ -186,7 +177,7 @@ int TBinaryConfigModel::Decode(xml::Node list, xml::Node parent, const Bytes &da
 {
     checkNesting(depth, list);
     const xml::Node target = parent ? parent : ValueDoc.DocumentElement();
-    for (xml::Node item : childElements(list, "item")) {
+    for (xml::Node item : ChildElements(list, "item")) {
         const TFieldParams field = FieldParams(item, false);
         const TArrayInfo array = ArrayInfo(item, "array");
         const TArrayInfo mask = ArrayInfo(item, "mask");
@@ -231,7 +222,7 @@ void TBinaryConfigModel::Encode(xml::Node list, xml::Node parent, Bytes &out, in
     checkNesting(depth, list);
     const xml::Node source = parent ? parent : ValueDoc.DocumentElement();
     auto append = [&out](const Bytes &bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); };
-    for (xml::Node item : childElements(list, "item")) {
+    for (xml::Node item : ChildElements(list, "item")) {
         const TFieldParams field = FieldParams(item, true);
         const bool hasArray = HasAttribute(item, "array");
         const bool hasMask = HasAttribute(item, "mask");
@@ -302,9 +293,9 @@ void TBinaryConfigModel::FillTree(ITreeGrid &grid)
     TUpdateBracket bracket(grid);
     if (!Device)
         return;
-    const std::vector<xml::Node> arrays = childElements(Device, "array");
+    const std::vector<xml::Node> arrays = ChildElements(Device, "array");
     const xml::Node config = ValueDoc.DocumentElement();
-    for (xml::Node block : childElements(Device, "block")) {
+    for (xml::Node block : ChildElements(Device, "block")) {
         PVirtualNode node = AddTreeNode(grid, nullptr, nodeData(GetAttribute(block, "caption")));
         LayOut(grid, node, block, config, arrays, 0);
     }
@@ -314,7 +305,7 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
                                 const std::vector<xml::Node> &arrays, int depth)
 {
     checkNesting(depth, list);
-    const std::vector<xml::Node> items = childElements(list, "item");
+    const std::vector<xml::Node> items = ChildElements(list, "item");
     auto elementOf = [&](xml::Node item) {
         const std::string name = GetAttribute(item, "name");
         const xml::Node element = itemsParent ? itemsParent.ChildElement(name) : xml::Node();

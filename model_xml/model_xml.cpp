@@ -24,25 +24,6 @@ constexpr int kElementLevel = 2;
 constexpr const char *kDefaultHex = "FFFFFFFF";
 constexpr const char *kDefaultOther = "0";
 
-// Comments and processing instructions in descriptions and values are never parameters.
-std::vector<xml::Node> elementChildren(xml::Node parent)
-{
-    std::vector<xml::Node> elements;
-    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
-        if (child.IsElement())
-            elements.push_back(child);
-    return elements;
-}
-
-std::vector<xml::Node> elementChildren(xml::Node parent, std::string_view name)
-{
-    std::vector<xml::Node> elements;
-    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
-        if (child.IsElement() && child.Name() == name)
-            elements.push_back(child);
-    return elements;
-}
-
 xml::Node firstElementChild(xml::Node parent)
 {
     for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
@@ -128,9 +109,9 @@ void TXmlConfigModel::FillTree(ITreeGrid &grid)
     if (!Device)
         return;
     const xml::Node config = ValueDoc.DocumentElement();
-    for (xml::Node block : elementChildren(Device, "block")) {
+    for (xml::Node block : ChildElements(Device, "block")) {
         PVirtualNode blockNode = AddTreeNode(grid, nullptr, nodeData(GetAttribute(block, "caption")));
-        for (xml::Node parameter : elementChildren(block)) {
+        for (xml::Node parameter : ChildElements(block)) {
             TTreeData data = nodeData(GetAttribute(parameter, "caption"));
             data.Description = parameter;
             data.Value = childElement(config, elementName(parameter));
@@ -145,10 +126,10 @@ void TXmlConfigModel::FillTree(ITreeGrid &grid)
                 continue;
 
             std::vector<std::pair<xml::Node, std::string>> fields;
-            for (xml::Node field : elementChildren(elementTemplate, "item"))
+            for (xml::Node field : ChildElements(elementTemplate, "item"))
                 fields.emplace_back(field, elementName(field));
             int number = 0;
-            for (xml::Node element : elementChildren(data.Value)) {
+            for (xml::Node element : ChildElements(data.Value)) {
                 TTreeData elementData = nodeData(elementCaption(data.ArrayDesc, ++number));
                 elementData.Description = parameter;
                 elementData.Value = data.Value;
@@ -204,9 +185,9 @@ Bytes TXmlConfigModel::EncodeBlock(xml::Node block, xml::Node)
     const xml::Node target = document.DocumentElement();
     const xml::Node source = ValueDoc.AsNode().SelectSingle("/config");
     std::set<std::string> names;
-    for (xml::Node item : elementChildren(block, "item"))
+    for (xml::Node item : ChildElements(block, "item"))
         names.insert(GetAttribute(item, "name"));
-    for (xml::Node element : elementChildren(source))
+    for (xml::Node element : ChildElements(source))
         if (names.count(element.Name()))
             target.AppendChild(element.CloneInto(document));
     return ToBytes(DocumentToText(document));
@@ -226,7 +207,7 @@ void TXmlConfigModel::AddArrayItem(ITreeGrid &grid, PVirtualNode node)
     const std::string containerName = elementName(data.Description);
     const xml::Node element = ValueDoc.CreateElement(elementName(data.ArrayDesc));
     std::vector<std::pair<xml::Node, xml::Node>> shownFields;
-    for (xml::Node field : elementChildren(firstElementChild(data.Description))) {
+    for (xml::Node field : ChildElements(firstElementChild(data.Description))) {
         const xml::Node value = element.AppendNewElement(elementName(field));
         value.SetText(defaultText(field));
         // Only item fields get a node, as when the tree is filled.
@@ -265,7 +246,7 @@ void TXmlConfigModel::DeleteArrayItem(ITreeGrid &grid, PVirtualNode node)
     if (!data.Value || !data.ArrayDesc || grid.Level(node) != kElementLevel)
         return;
     // Grid nodes stand for the container's elements only, so the position counts elements.
-    const std::vector<xml::Node> elements = elementChildren(data.Value);
+    const std::vector<xml::Node> elements = ChildElements(data.Value);
     const int index = grid.Index(node);
     if (index >= 0 && index < static_cast<int>(elements.size()))
         data.Value.RemoveChild(elements[static_cast<std::size_t>(index)]);

@@ -69,3 +69,15 @@ void RegisterPlainTestModels()
         });
     }
 }
+
+std::string BillionLaughsDoctype(const std::string &root)
+{
+    std::string doctype = "<!DOCTYPE " + root + " [<!ENTITY a \"aaaaaaaaaa\">";
+    for (char c = 'b'; c <= 'k'; ++c) {
+        doctype += std::string("<!ENTITY ") + c + " \"";
+        for (int i = 0; i < 10; ++i)
+            doctype += std::string("&") + char(c - 1) + ";";
+        doctype += "\">";
+    }
+    return doctype + "]>";
+}

@@ -49,3 +49,7 @@ public:
 
 // Registers TPlainTestModel for both formats, marking which one it came from.
 void RegisterPlainTestModels();
+
+// "Billion laughs": a document type whose entities expand to 10^10
+// characters, named for a root element; a parser must refuse to expand it.
+std::string BillionLaughsDoctype(const std::string &root);

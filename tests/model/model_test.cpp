@@ -196,14 +196,8 @@ TEST_F(CatalogueTest, SettingsFileMessages)
               "Не найдено описание устройства. (код устройства 65541).");
     EXPECT_EQ(messageOf(dir.Write("empty.cfg", "")).rfind("Ошибка загрузки файла " + dir.File("empty.cfg") + "\r\nСтрока ", 0), 0u);
     EXPECT_EQ(messageOf(dir.File("missing.cfg")).rfind("Ошибка загрузки файла " + dir.File("missing.cfg") + "\r\nСтрока 0: ", 0), 0u);
-    std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE config [<!ENTITY a \"aaaaaaaaaa\">";
-    for (char c = 'b'; c <= 'k'; ++c) {
-        laughs += std::string("<!ENTITY ") + c + " \"";
-        for (int i = 0; i < 10; ++i)
-            laughs += std::string("&") + char(c - 1) + ";";
-        laughs += "\">";
-    }
-    laughs += "]><config hw=\"5\" sw=\"1\"><a>&k;</a></config>";
+    const std::string laughs = "<?xml version=\"1.0\"?>" + BillionLaughsDoctype("config") +
+                               "<config hw=\"5\" sw=\"1\"><a>&k;</a></config>";
     EXPECT_EQ(messageOf(dir.Write("laughs.cfg", laughs)).rfind("Ошибка загрузки файла ", 0), 0u);
     // Loading into a model needs a description of the file's device too.
     auto model = CreateConfigModel(dir.Path(), 5, 1);

@@ -21,14 +21,7 @@ struct THostile {
 
 std::vector<THostile> hostileDocuments(const std::string &secretFile)
 {
-    std::string laughs = "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\">";
-    for (char c = 'b'; c <= 'k'; ++c) {
-        laughs += std::string("<!ENTITY ") + c + " \"";
-        for (int i = 0; i < 10; ++i)
-            laughs += std::string("&") + char(c - 1) + ";";
-        laughs += "\">";
-    }
-    laughs += "]>";
+    const std::string laughs = BillionLaughsDoctype("r");
     std::string deep;
     for (int i = 0; i < 100000; ++i)
         deep += "<a>";
