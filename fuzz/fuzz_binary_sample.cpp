@@ -22,13 +22,6 @@ struct TBlockImage {
     int start = kFirstPosition;
 };
 
-TConfigModelPtr sampleModel()
-{
-    TConfigModelPtr model = CreateConfigModel(fuzz::SampleCatalogue(), fuzz::kBinaryHw, fuzz::kBinarySw);
-    FUZZ_CHECK(model && model->GetBlockCount() > 0);
-    return model;
-}
-
 std::vector<int> blockSizes(IConfigModel &model)
 {
     std::vector<int> sizes;
@@ -125,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bool exact = data[0] < kOddSizesFrom;
     const Bytes input(data + 1, data + size);
 
-    const TConfigModelPtr model = sampleModel();
+    const TConfigModelPtr model = fuzz::SampleModel(fuzz::kBinaryHw, fuzz::kBinarySw);
     const std::vector<int> sizes = blockSizes(*model);
     const std::vector<TBlockImage> images = exact ? exactImages(input, sizes) : oddImages(input, sizes);
     const bool decoded = decodeAll(*model, images, exact, sizes);
@@ -140,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK((*encoded)[block].size() == static_cast<std::size_t>(sizes[block]));
         written.push_back({(*encoded)[block], kFirstPosition});
     }
-    const TConfigModelPtr again = sampleModel();
+    const TConfigModelPtr again = fuzz::SampleModel(fuzz::kBinaryHw, fuzz::kBinarySw);
     FUZZ_CHECK(decodeAll(*again, written, true, sizes));
     const auto reencoded = encodeAll(*again);
     FUZZ_CHECK(reencoded && *reencoded == *encoded);

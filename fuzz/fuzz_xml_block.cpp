@@ -13,13 +13,6 @@ namespace {
 
 constexpr int kArrayLevel = 1;
 
-TConfigModelPtr sampleModel()
-{
-    TConfigModelPtr model = CreateConfigModel(fuzz::SampleCatalogue(), fuzz::kXmlHw, fuzz::kXmlSw);
-    FUZZ_CHECK(model && model->GetBlockCount() > 0);
-    return model;
-}
-
 // The grid's array parameter nodes, found before anything changes the tree.
 std::vector<PVirtualNode> arrayNodes(TTreeGrid &grid)
 {
@@ -90,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (separator != end)
         texts.emplace_back(separator + 1, end);
 
-    const TConfigModelPtr model = sampleModel();
+    const TConfigModelPtr model = fuzz::SampleModel(fuzz::kXmlHw, fuzz::kXmlSw);
     for (std::size_t block = 0; block < texts.size(); ++block) {
         try {
             const int start = 1;
@@ -105,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
 
     // Texts the program sends are texts it can read.
-    const TConfigModelPtr again = sampleModel();
+    const TConfigModelPtr again = fuzz::SampleModel(fuzz::kXmlHw, fuzz::kXmlSw);
     for (std::size_t block = 0; block < encoded->size(); ++block) {
         try {
             again->DecodeBlock(again->GetBlock(static_cast<int>(block)), xml::Node(), (*encoded)[block], 1);

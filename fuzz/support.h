@@ -52,6 +52,14 @@ inline void RegisterModels()
     (void)registered;
 }
 
+// The model of a sample device, with at least one block.
+inline TConfigModelPtr SampleModel(std::uint16_t hw, std::uint16_t sw)
+{
+    TConfigModelPtr model = CreateConfigModel(SampleCatalogue(), hw, sw);
+    FUZZ_CHECK(model && model->GetBlockCount() > 0);
+    return model;
+}
+
 // A folder of this process's own, made on first use and removed when the process ends normally.
 class TScratchDir {
 public:
