@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build, the tests and the tools need.
-# Idempotent: packages already present are left alone and nothing is downloaded
-# when everything is installed.
+# Installs the Debian packages that the build, the tests and the tools need,
+# every program the scripts and the build call included (a minimal Debian 12
+# has none of them). Idempotent: packages already present are left alone and
+# nothing is downloaded when everything is installed.
 set -euo pipefail
 
 packages=(
-  build-essential g++ cmake ninja-build pkg-config
+  # compilers and the build: cmake, ninja, pkg-config; gzip for the manual pages
+  build-essential g++ cmake ninja-build pkg-config gzip
+  # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  libxml2-dev libxslt1-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  # libraries of the program
+  libxml2-dev libxslt1-dev libgit2-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins qt6-translations-l10n
+  # sanitizers and fuzzing: clang++-14, the sanitizer runtimes, llvm-symbolizer
   clang-14 libclang-rt-14-dev llvm-14
+  # the window under a virtual X server (xvfb-run needs xauth) with a window manager
   xvfb xauth openbox
-  g++-mingw-w64-x86-64-posix help2man desktop-file-utils dpkg-dev
+  # the Windows compile check
+  g++-mingw-w64-x86-64-posix
+  # the package: manual pages, menu entry check, dpkg-shlibdeps, and file for CPack's dependency scan
+  help2man desktop-file-utils dpkg-dev file
+  # git: check-fresh.sh clones with it, and the history tests check repositories with git fsck
+  git
 )
 
 missing=()
