@@ -3,7 +3,7 @@
 #include "app/main.h"
 #include "app/protocol.h"
 #include "app/wait.h"
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,10 +1,9 @@
 #include "app/main.h"
 
-#include "app/compare.h"
+#include "workflow/compare.h"
 #include "app/compare_dialog.h"
 #include "app/error_box.h"
 #include "app/FormSize.h"
-#include "app/gui_link.h"
 #include "app/protocol.h"
 #include "app/user_settings.h"
 #include "app/wait.h"
@@ -23,6 +22,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QStatusBar>
 #include <QStyle>
@@ -37,13 +37,8 @@ constexpr int kHeight = 526;
 constexpr int kPanel0Width = 250;
 constexpr int kPasswordWidth = 121;
 constexpr int kPasswordLength = 6;
-constexpr int kKeyWaitTickMs = 1000;
 constexpr int kProgressStep = 10;
-constexpr int kProgressEnd = 100;
 constexpr int kValueColumn = 1;
-
-// Message numbers carry the device's presence in bits 16 to 23 of wParam.
-constexpr std::uint32_t kPresentMask = 0xFF0000;
 
 const QString kFileFilter = QStringLiteral("Файл CFG (*.cfg);;Все файлы (*.*)");
 
@@ -80,15 +75,16 @@ TfrmMain::TfrmMain(TMainOptions options) : m_options(std::move(options))
 
     // FormCreate: the port worker polls at once; the stored port name replaces the default.
     PortThread = std::make_unique<TPortThread>(
-        [this](std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) {
-            if (message == WM_DEVICE_IDENT)
-                QMetaObject::invokeMethod(this, [this, wParam, lParam] { WMDeviceIdent(wParam, lParam); },
-                                          Qt::QueuedConnection);
+        [this](const TDeviceIdentity &identity) {
+            QMetaObject::invokeMethod(this, [this, identity] { WMDeviceIdent(identity); }, Qt::QueuedConnection);
         },
         m_options.portFactory(), m_options.portOptions);
     const QString port = m_options.port ? *m_options.port : UserSettings::PortName();
     if (!port.isEmpty())
         PortThread->SetPortName(port.toStdString());
+    m_job = new TDeviceJob(*PortThread, this);
+    JobProgress = new TJobProgressDialog(this);
+    JobProgress->OnCancel = [this] { m_job->Cancel(); };
 
     FormSize1 = new TFormSize(this);
     FormSize1->Loaded();
@@ -96,7 +92,10 @@ TfrmMain::TfrmMain(TMainOptions options) : m_options(std::move(options))
 
 TfrmMain::~TfrmMain()
 {
-    // FormDestroy: the worker stops before anything it posts to is gone.
+    // FormDestroy: a running job ends at its next request, then the worker
+    // stops, before anything they post to is gone.
+    delete m_job;
+    m_job = nullptr;
     PortThread.reset();
     // Grid nodes and an open editor refer into the model's documents: they go first.
     m_editLink->CancelEdit();
@@ -194,11 +193,6 @@ void TfrmMain::CreateActions()
     N3->setObjectName("N3");
     N3->setToolTip(QStringLiteral("Добавить элемент в конец списка"));
     connect(N3, &QAction::triggered, this, &TfrmMain::N3Click);
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setInterval(kKeyWaitTickMs);
-    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
 }
 
 void TfrmMain::CreateLayout()
@@ -256,11 +250,14 @@ QLabel *TfrmMain::StatusPanel(int index) const
     return m_panels[index];
 }
 
-void TfrmMain::SetStatus(int panel, const QString &text, bool repaint)
+void TfrmMain::SetStatus(int panel, const QString &text)
 {
     m_panels[panel]->setText(text);
-    if (repaint)
-        m_panels[panel]->repaint();
+}
+
+bool TfrmMain::JobRunning() const
+{
+    return m_job && m_job->Running();
 }
 
 TDeviceState TfrmMain::DeviceState() const
@@ -279,34 +276,46 @@ void TfrmMain::Guarded(const std::function<void()> &command)
 
 // ------------------------------------------------------------------ messages
 
-void TfrmMain::WMDeviceIdent(std::uint32_t wParam, std::uint32_t lParam)
+void TfrmMain::WMDeviceIdent(const TDeviceIdentity &identity)
 {
-    // A workflow in progress owns the status bar; the latest report waits for it.
-    if (m_busy > 0) {
-        m_deferredIdent = std::make_pair(wParam, lParam);
+    // A job in progress owns the status bar; the latest report waits for it.
+    if (JobRunning()) {
+        m_deferredIdent = identity;
         return;
     }
-    ChunkSize = static_cast<std::uint16_t>(wParam & 0xFFFF);
-    Connected = (wParam & kPresentMask) != 0;
+    Identity = identity;
+    Connected = identity.present;
+    ChunkSize = identity.chunkSize;
     acRead->setEnabled(Connected);
     acWrite->setEnabled(Connected);
     if (Connected) {
-        HardwareCode = static_cast<std::uint16_t>(lParam & 0xFFFF);
-        SoftwareVersion = static_cast<std::uint16_t>(lParam >> 16);
-        const std::uint64_t serial = PortThread->GetSerialNumber();
-        SetStatus(0, QStringLiteral("SN: %1 SW: %2")
-                         .arg(QString::number(serial, 16).toUpper().rightJustified(8, '0'))
-                         .arg(SoftwareVersion));
-        if (serial != LastSerialNumber) {
-            LastSerialNumber = serial;
+        HardwareCode = identity.hardwareCode;
+        SoftwareVersion = identity.softwareVersion;
+        if (identity.serialNumber != LastSerialNumber) {
+            LastSerialNumber = identity.serialNumber;
             if (m_protocol)
-                m_protocol->AddSerialNumber(serial);
+                m_protocol->AddSerialNumber(identity.serialNumber);
             if (OnBeep)
                 OnBeep();
         }
+    }
+    ShowDeviceStatus();
+}
+
+void TfrmMain::ShowDeviceStatus()
+{
+    if (Identity.present) {
+        SetStatus(0, QStringLiteral("SN: %1 SW: %2")
+                         .arg(QString::number(Identity.serialNumber, 16).toUpper().rightJustified(8, '0'))
+                         .arg(Identity.softwareVersion));
+        const bool interrupted = InterruptedSerial && *InterruptedSerial == Identity.serialNumber;
+        SetStatus(1, interrupted ? QString::fromUtf8(kMsgWriteInterrupted) : QString());
+    } else if (Identity.portBusy) {
+        SetStatus(0, QString::fromUtf8(kMsgPortBusy));
+        SetStatus(1, qtext(PortThread->PortName()));
     } else {
         SetStatus(0, QStringLiteral("Нет связи с устройством"));
-        SetStatus(1, lParam != 0 ? qtext(SystemErrorText(lParam)) : QString());
+        SetStatus(1, Identity.errorCode != 0 ? qtext(SystemErrorText(Identity.errorCode)) : QString());
     }
 }
 
@@ -435,63 +444,110 @@ void TfrmMain::ShowModel(const TConfigModelPtr &model)
     FileCompare1->setEnabled(Model != nullptr);
 }
 
-void TfrmMain::RunBusy(const std::function<void()> &work)
+void TfrmMain::RunJob(const QString &title, bool withDialog, TDeviceJob::Work work, std::function<void()> succeeded,
+                      std::function<void(const std::exception &)> failed)
 {
-    // Status panel 0 is emptied however the work ends.
-    struct TScope {
-        TfrmMain *window;
-        TBusyScope busy;
-        explicit TScope(TfrmMain *w) : window(w) { ++window->m_busy; }
-        ~TScope()
-        {
-            window->SetStatus(0, QString());
-            --window->m_busy;
+    m_inputBlock = std::make_unique<TInputBlock>(this);
+    JobProgress->setWindowTitle(title);
+    JobProgress->Show({"", title.toStdString(), 0, 1});
+    JobProgress->CancelButton->setEnabled(true);
+    if (withDialog) {
+        QTimer::singleShot(ProgressDelay, JobProgress, [this] {
+            if (JobRunning())
+                JobProgress->show();
+        });
+    }
+    const auto progressed = [this](const TJobProgress &progress) {
+        if (!progress.status.empty())
+            SetStatus(0, qtext(progress.status));
+        JobProgress->Show(progress);
+        if (m_keyWait && m_waitDialog) {
+            // The device has taken the start command: the dialog shows, and the main window takes no input.
+            if (!m_waitDialog->isVisible()) {
+                setEnabled(false);
+                m_waitDialog->setEnabled(true);
+                m_waitDialog->show();
+            }
+            m_waitDialog->ProgressBar1->setValue(progress.done * kProgressStep);
         }
-    } scope(this);
-    work();
-}
-
-void TfrmMain::ReplayDeferredIdent()
-{
-    if (m_busy > 0 || !m_deferredIdent)
-        return;
-    const auto [wParam, lParam] = *m_deferredIdent;
-    m_deferredIdent.reset();
-    WMDeviceIdent(wParam, lParam);
+    };
+    m_job->Start(std::move(work), progressed,
+                 [this, succeeded = std::move(succeeded), failed = std::move(failed)](std::exception_ptr failure) {
+                     JobProgress->hide();
+                     m_inputBlock.reset();
+                     SetStatus(0, QString());
+                     try {
+                         if (failure)
+                             std::rethrow_exception(failure);
+                         succeeded();
+                     } catch (const std::exception &e) {
+                         if (failed)
+                             failed(e);
+                         else
+                             ShowErrorBox(this, QString::fromUtf8(e.what()));
+                     }
+                     // The status bar shows the device again, as the latest report has it.
+                     WMDeviceIdent(m_deferredIdent.value_or(Identity));
+                     m_deferredIdent.reset();
+                 });
 }
 
 void TfrmMain::acReadExecute()
 {
+    if (JobRunning())
+        return;
     Guarded([this] {
         if (!Connected)
             throw EConfigError(kMsgNotConnected);
-        RunBusy([this] {
-            TWindowLink link(*PortThread);
-            const TConfigModelPtr model =
-                ReadConfiguration(link, DeviceState(), Edit1->text().toStdString(), m_options.catalogueDir,
-                                  [this](const std::string &text) { SetStatus(0, qtext(text), true); });
-            ShowModel(model);
-        });
+        auto model = std::make_shared<TConfigModelPtr>();
+        const TDeviceState device = DeviceState();
+        const std::uint64_t serial = Identity.serialNumber;
+        const std::string password = Edit1->text().toStdString();
+        const std::filesystem::path catalogue = m_options.catalogueDir;
+        RunJob(
+            QStringLiteral("Чтение"), true,
+            [=](IDeviceLink &link, const TProgress &progress) {
+                *model = ReadConfiguration(link, device, password, catalogue, progress);
+            },
+            [this, model, serial] {
+                ShowModel(*model);
+                if (InterruptedSerial == serial)
+                    InterruptedSerial.reset();
+            });
     });
-    ReplayDeferredIdent();
 }
 
 void TfrmMain::acWriteExecute()
 {
+    if (JobRunning())
+        return;
     Guarded([this] {
         if (!Model)
             throw EConfigError(kMsgNoSettings);
         if (!Model->IsCompatible(HardwareCode, SoftwareVersion))
             throw EConfigError(kMsgIncompatible);
         VST1->EndEditNode();
-        RunBusy([this] {
-            TWindowLink link(*PortThread);
-            WriteConfiguration(link, Model.get(), DeviceState(), Edit1->text().toStdString(),
-                               [this](const std::string &text) { SetStatus(0, qtext(text), true); });
-        });
-        ShowInformationBox(this, QString::fromUtf8(kMsgWritten));
+        const TDeviceState device = DeviceState();
+        if (!device.connected || device.chunkSize == 0)
+            throw EConfigError(kMsgNotConnected);
+        // Everything is encoded here, before the worker sends anything; the worker never touches the model.
+        auto plan = std::make_shared<const TWritePlan>(PlanWrite(*Model));
+        const std::uint64_t serial = Identity.serialNumber;
+        const std::string password = Edit1->text().toStdString();
+        RunJob(
+            QStringLiteral("Запись"), true,
+            [=](IDeviceLink &link, const TProgress &progress) { SendPlan(link, *plan, device, password, progress); },
+            [this, serial] {
+                if (InterruptedSerial == serial)
+                    InterruptedSerial.reset();
+                ShowInformationBox(this, QString::fromUtf8(kMsgWritten));
+            },
+            [this, serial](const std::exception &e) {
+                if (dynamic_cast<const EWriteInterrupted *>(&e))
+                    InterruptedSerial = serial;
+                ShowErrorBox(this, QString::fromUtf8(e.what()));
+            });
     });
-    ReplayDeferredIdent();
 }
 
 void TfrmMain::FileOpen1Execute()
@@ -574,76 +630,51 @@ void TfrmMain::mnProtocolClick()
 
 void TfrmMain::StartKeyWait()
 {
-    TWindowLink link(*PortThread);
-    Bytes none;
-    if (!RequestWithRetries(link, kReadAttempts, opKeyReadStart, 0, 0, none))
-        throw EConfigError(kMsgNoLink);
-    setEnabled(false);
-    if (m_waitDialog) {
-        m_waitDialog->setEnabled(true);
-        m_waitDialog->ProgressBar1->setValue(0);
-        m_waitDialog->show();
-    }
-    Timer1->start();
+    if (JobRunning())
+        return;
+    auto result = std::make_shared<TKeyWaitResult>();
+    const std::chrono::milliseconds tick = KeyWaitTick;
+    m_keyWait = true;
+    RunJob(
+        m_waitDialog ? m_waitDialog->windowTitle() : QString(), false,
+        [=](IDeviceLink &link, const TProgress &progress) { *result = WaitForKey(link, progress, tick); },
+        [this, result] {
+            EndKeyWait();
+            if (!result->key) {
+                ShowInformationBox(this, QString::fromUtf8(kMsgNoKey));
+                return;
+            }
+            // The tree may have been refilled meanwhile: then there is no node to fill.
+            if (PopupNode) {
+                TTreeData &data = VST1->Tree().Data(PopupNode);
+                if (data.Value)
+                    data.Value.SetText(KeyCodeText(GetAttribute(data.Description, "type"), *result->key));
+                VST1->Tree().InvalidateNode(PopupNode);
+            }
+            if (result->stopFailed)
+                ShowErrorBox(this, QString::fromUtf8(kMsgNoLink));
+        },
+        [this](const std::exception &e) {
+            EndKeyWait();
+            // "Отмена" ends the wait without a word.
+            if (!dynamic_cast<const EJobCancelled *>(&e))
+                ShowErrorBox(this, QString::fromUtf8(e.what()));
+        });
 }
 
 void TfrmMain::EndKeyWait()
 {
+    m_keyWait = false;
     setEnabled(true);
     if (m_waitDialog)
         m_waitDialog->hide();
-    Timer1->stop();
-}
-
-void TfrmMain::Timer1Timer()
-{
-    // A tick never overlaps the previous one, however long its requests take.
-    if (m_inTick)
-        return;
-    m_inTick = true;
-    Guarded([this] { KeyWaitTick(); });
-    m_inTick = false;
-}
-
-void TfrmMain::KeyWaitTick()
-{
-    if (m_waitDialog) {
-        m_waitDialog->ProgressBar1->setValue(m_waitDialog->ProgressBar1->value() + kProgressStep);
-        if (m_waitDialog->ProgressBar1->value() >= kProgressEnd) {
-            EndKeyWait();
-            return;
-        }
-    }
-    TWindowLink link(*PortThread);
-    Bytes key;
-    if (!RequestWithRetries(link, kReadAttempts, opKeyReadPoll, 0, 0, key)) {
-        EndKeyWait();
-        throw EConfigError(kMsgNoLink);
-    }
-    if (key.empty())
-        return;
-    // The tree may have been refilled meanwhile: then there is no node to fill.
-    if (PopupNode) {
-        TTreeData &data = VST1->Tree().Data(PopupNode);
-        if (data.Value)
-            data.Value.SetText(KeyCodeText(GetAttribute(data.Description, "type"), key));
-        VST1->Tree().InvalidateNode(PopupNode);
-    }
-    EndKeyWait();
-    Bytes none;
-    if (!RequestWithRetries(link, kReadAttempts, opKeyReadStop, 0, 0, none))
-        throw EConfigError(kMsgNoLink);
 }
 
 void TfrmMain::KeyWaitCancel()
 {
-    Guarded([this] {
-        EndKeyWait();
-        TWindowLink link(*PortThread);
-        Bytes none;
-        if (!RequestWithRetries(link, kReadAttempts, opKeyReadStop, 0, 0, none))
-            throw EConfigError(kMsgNoLink);
-    });
+    if (m_waitDialog)
+        m_waitDialog->setEnabled(false); // the wait ends once the device has left key-reading mode
+    m_job->Cancel();
 }
 
 // ---------------------------------------------------------------- life cycle
@@ -657,6 +688,12 @@ void TfrmMain::showEvent(QShowEvent *event)
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
+    // A running job is cancelled first; the window closes once it has ended.
+    if (JobRunning()) {
+        m_job->Cancel();
+        event->ignore();
+        return;
+    }
     // FormCloseQuery: the protocol window's visibility is kept; closing goes ahead in any case.
     if (m_protocol) {
         try {

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "app/device_job.h"
 #include "app/vst.h"
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "link/port.h"
 #include "model/model.h"
 
 #include <QMainWindow>
 #include <QPersistentModelIndex>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -17,9 +19,11 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QTimer;
 class QToolBar;
+class TDeviceJob;
 class TfrmProtocol;
+class TInputBlock;
+class TJobProgressDialog;
 class TForm1;
 class TFormSize;
 class TPropertyEditLink;
@@ -44,8 +48,8 @@ public:
     // The forms created after this one, which it works with.
     void SetForms(TfrmProtocol *protocol, TForm1 *waitDialog);
 
-    // Window messages.
-    void WMDeviceIdent(std::uint32_t wParam, std::uint32_t lParam);
+    // Window messages. An identification, as the port worker reports it.
+    void WMDeviceIdent(const TDeviceIdentity &identity);
     void WMProtocolVisible(std::uint32_t wParam);
     void WMStartEditing(const QPersistentModelIndex &index);
 
@@ -70,9 +74,10 @@ public:
     void mnPortClick();
     void mnProtocolClick();
 
-    // The key wait.
-    void Timer1Timer();
+    // The key wait: "Отмена" of its dialog.
     void KeyWaitCancel();
+    // True while a read, write or key wait runs on the worker.
+    bool JobRunning() const;
 
     QLabel *StatusPanel(int index) const;
     TDeviceState DeviceState() const;
@@ -91,9 +96,9 @@ public:
     QAction *mnProtocol = nullptr;
     QAction *mnPort = nullptr;
     QMenu *PopupMenu1 = nullptr;
-    QAction *N3 = nullptr;
-    QTimer *Timer1 = nullptr;
+    QAction *N3 = nullptr; // the grid's context-menu entry: "Считать", "Добавить" or "Удалить"
     TFormSize *FormSize1 = nullptr;
+    TJobProgressDialog *JobProgress = nullptr;
 
     // State.
     std::unique_ptr<TPortThread> PortThread;
@@ -104,6 +109,14 @@ public:
     std::uint16_t SoftwareVersion = 0;
     std::uint64_t LastSerialNumber = 0;
     PVirtualNode PopupNode = nullptr;
+    // The latest identification, whole.
+    TDeviceIdentity Identity;
+    // The device whose write stopped half-way, until it is written or read in full.
+    std::optional<std::uint64_t> InterruptedSerial;
+    // The key wait polls once per tick.
+    std::chrono::milliseconds KeyWaitTick{1000};
+    // How long a job runs before its progress dialog shows.
+    std::chrono::milliseconds ProgressDelay{300};
 
     // Sounds the system beep for a newly connected device (tests count them).
     std::function<void()> OnBeep;
@@ -117,22 +130,26 @@ private:
     void CreateLayout();
     // Runs a command, showing any failure in the error box.
     void Guarded(const std::function<void()> &command);
-    void SetStatus(int panel, const QString &text, bool repaint = false);
-    // Runs a workflow: hourglass, no user input, status panel 0 emptied at the end.
-    void RunBusy(const std::function<void()> &work);
-    // Applies an identification report that came in while a workflow ran.
-    void ReplayDeferredIdent();
+    void SetStatus(int panel, const QString &text);
+    // Runs a device job on the worker: hourglass, no input to this window,
+    // status panel 0 following the progress and emptied at the end, the
+    // progress dialog after ProgressDelay (unless withDialog is false).
+    void RunJob(const QString &title, bool withDialog, TDeviceJob::Work work, std::function<void()> succeeded,
+                std::function<void(const std::exception &)> failed = nullptr);
+    // Shows the device in the status bar, with the warning of an interrupted write.
+    void ShowDeviceStatus();
     void ShowModel(const TConfigModelPtr &model);
     void StartKeyWait();
     void EndKeyWait();
-    void KeyWaitTick();
 
     TMainOptions m_options;
     TPropertyEditLink *m_editLink = nullptr;
     QLabel *m_panels[2] = {nullptr, nullptr};
     TfrmProtocol *m_protocol = nullptr;
     TForm1 *m_waitDialog = nullptr;
-    int m_busy = 0;
-    std::optional<std::pair<std::uint32_t, std::uint32_t>> m_deferredIdent;
-    bool m_inTick = false;
+    TDeviceJob *m_job = nullptr;
+    bool m_keyWait = false;
+    std::unique_ptr<TInputBlock> m_inputBlock;
+    // An identification that came in while a job ran; applied when it ends.
+    std::optional<TDeviceIdentity> m_deferredIdent;
 };

@@ -35,7 +35,7 @@ void BM_FullRead(benchmark::State &state)
         return;
     }
     TDeviceSession session(server.PortPath());
-    if (!session.NextIdent(5s).value_or(TDeviceIdent{}).connected) {
+    if (!session.NextIdent(5s).value_or(TDeviceIdentity{}).present) {
         state.SkipWithError("simulator does not answer");
         return;
     }

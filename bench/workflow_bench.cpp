@@ -1,7 +1,7 @@
 // A full read and a full write of the sample binary device through the shared
 // workflows, against the simulator pacing its wire at 115200 baud, each next
 // to its floor: the 50 ms pause before every request plus the bytes' wire time.
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "tools/cli/device_session.h"
 #include "tools/simulator/pty_server.h"
 
@@ -59,7 +59,7 @@ struct TBench {
         server->Start();
         session = std::make_unique<TDeviceSession>(server->PortPath());
         const auto ident = session->NextIdent(5s);
-        state = {ident && ident->connected, config.chunkSize, config.hardwareCode, config.softwareVersion};
+        state = {ident && ident->present, config.chunkSize, config.hardwareCode, config.softwareVersion};
     }
 
     TConfigModelPtr model;

@@ -4,7 +4,6 @@
 #include "link/trace.h"
 
 #include <algorithm>
-#include <cstring>
 
 // ---------------------------------------------------------------- TRawPacket
 
@@ -64,12 +63,11 @@ std::uint16_t wordAt(const Bytes &data, std::size_t index)
 }
 
 constexpr std::size_t kReadEchoBytes = 3; // block and offset echoed by a read answer
-constexpr std::chrono::milliseconds kWaitSlice{10};
 
 } // namespace
 
-TPortThread::TPortThread(TPostMessage windowHandle, std::unique_ptr<ISerialPort> port, TPortOptions options)
-    : m_windowHandle(std::move(windowHandle)), m_port(std::move(port)), m_options(options)
+TPortThread::TPortThread(TIdentityReport onIdentity, std::unique_ptr<ISerialPort> port, TPortOptions options)
+    : m_onIdentity(std::move(onIdentity)), m_port(std::move(port)), m_options(options)
 {
     m_thread = std::thread([this] { Execute(); });
 }
@@ -85,37 +83,36 @@ TPortThread::~TPortThread()
 
 std::uint8_t TPortThread::Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data)
 {
-    return Request(kind, block, offset, data, nullptr);
-}
-
-std::uint8_t TPortThread::Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data,
-                                  const std::function<void()> &whileWaiting)
-{
     std::lock_guard requestLock(m_requestMutex);
     m_kind = kind;
     m_block = block;
     m_offset = offset;
     m_data = data;
     m_requestEvent.Set();
-    if (whileWaiting) {
-        while (!m_doneEvent.Wait(kWaitSlice))
-            whileWaiting();
-    } else {
-        m_doneEvent.Wait();
-    }
+    m_doneEvent.Wait();
     m_doneEvent.Reset();
     if (m_result == rsOk)
         data = m_data;
     return m_result;
 }
 
+TDeviceIdentity TPortThread::Identify()
+{
+    Bytes none;
+    Request(opIdentify, 0, 0, none);
+    return Identity();
+}
+
+TDeviceIdentity TPortThread::Identity() const
+{
+    std::lock_guard lock(m_lock);
+    return m_identity;
+}
+
 std::uint64_t TPortThread::GetSerialNumber() const
 {
     std::lock_guard lock(m_lock);
-    std::uint64_t serial = 0;
-    for (int i = 7; i >= 0; --i)
-        serial = (serial << 8) | m_serialNumber[i];
-    return serial;
+    return m_serialNumber;
 }
 
 std::string TPortThread::PortName() const
@@ -144,9 +141,10 @@ void TPortThread::Execute()
             std::uint32_t error = 0;
             const std::uint8_t result = Exchange(error);
             if (!m_terminated)
-                PostIdentification(result, error);
+                PublishIdentity(result, error);
         }
     }
+    ClosePort();
     // A requester still waiting gets a failure rather than a hang.
     m_result = rsIoError;
     m_doneEvent.Set();
@@ -194,6 +192,11 @@ void TPortThread::PerformRequest()
             m_data = std::move(payload);
         }
         break;
+    case opIdentify:
+        m_request.Build(cmdIdentify, {});
+        m_result = Exchange(error);
+        PublishIdentity(m_result, error);
+        break;
     default:
         break;
     }
@@ -203,6 +206,8 @@ std::uint8_t TPortThread::Exchange(std::uint32_t &error)
 {
     if (!OpenPort(error))
         return rsIoError;
+    // Bytes that came in after an earlier exchange ended belong to no request.
+    m_port->discardInput();
     if (TraceEnabled())
         TraceWrite("> " + HexDump(m_request.Data()));
     if (!m_port->write(m_request.Data(), m_options.timeouts.writeTotal)) {
@@ -222,15 +227,19 @@ std::uint8_t TPortThread::Exchange(std::uint32_t &error)
     if (TraceEnabled())
         TraceWrite("< " + HexDump(answer));
     m_answer.Assign(std::move(answer));
-    const std::uint8_t result = m_answer.IsValid() ? rsOk : rsBadAnswer;
-    ClosePort();
-    return result;
+    return m_answer.IsValid() ? rsOk : rsBadAnswer;
 }
 
 bool TPortThread::OpenPort(std::uint32_t &error)
 {
-    if (m_port->open(DeviceName(PortName())))
+    const std::string name = DeviceName(PortName());
+    if (!m_openName.empty() && m_openName == name)
         return true;
+    ClosePort();
+    if (m_port->open(name)) {
+        m_openName = name;
+        return true;
+    }
     error = m_port->lastError();
     m_lastError = error;
     return false;
@@ -239,12 +248,12 @@ bool TPortThread::OpenPort(std::uint32_t &error)
 void TPortThread::ClosePort()
 {
     m_port->close();
+    m_openName.clear();
 }
 
-void TPortThread::PostIdentification(std::uint8_t result, std::uint32_t error)
+TDeviceIdentity TPortThread::PublishIdentity(std::uint8_t result, std::uint32_t error)
 {
-    std::uint32_t wParam = 0;
-    std::uint32_t lParam = 0;
+    TDeviceIdentity identity;
     if (result == rsOk) {
         std::uint8_t command = 0;
         Bytes payload;
@@ -252,16 +261,24 @@ void TPortThread::PostIdentification(std::uint8_t result, std::uint32_t error)
         const std::uint16_t chunkSize = payload.size() == kIdentPayloadSize ? wordAt(payload, 4) : 0;
         // A chunk size of 0 would never end a block read: no device to work with.
         if (chunkSize > 0) {
-            {
-                std::lock_guard lock(m_lock);
-                std::memcpy(m_serialNumber, payload.data() + 6, sizeof m_serialNumber);
-            }
-            wParam = kIdentPresent + chunkSize;
-            lParam = (std::uint32_t(wordAt(payload, 0)) << 16) | wordAt(payload, 2);
+            identity.present = true;
+            identity.softwareVersion = wordAt(payload, 0);
+            identity.hardwareCode = wordAt(payload, 2);
+            identity.chunkSize = chunkSize;
+            for (int i = 7; i >= 0; --i)
+                identity.serialNumber = (identity.serialNumber << 8) | payload[6 + static_cast<std::size_t>(i)];
         }
     } else if (result == rsIoError) {
-        lParam = error;
+        identity.errorCode = error;
+        identity.portBusy = IsPortBusyError(error);
     }
-    if (m_windowHandle)
-        m_windowHandle(WM_DEVICE_IDENT, wParam, lParam);
+    {
+        std::lock_guard lock(m_lock);
+        m_identity = identity;
+        if (identity.present)
+            m_serialNumber = identity.serialNumber;
+    }
+    if (m_onIdentity)
+        m_onIdentity(identity);
+    return identity;
 }

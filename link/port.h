@@ -43,6 +43,8 @@ enum TRequestKind : std::uint8_t {
     opKeyReadStop = 3,
     opKeyReadPoll = 4,
     opPassword = 5,
+    // Identification on demand, for programs that cannot wait for the idle poll.
+    opIdentify = 6,
 };
 
 enum TRequestResult : std::uint8_t {
@@ -61,19 +63,34 @@ enum TCommand : std::uint8_t {
     cmdPassword = 26,
 };
 
-// Message numbers of the main window (WM_USER is 1024).
-inline constexpr std::uint32_t WM_PROTOCOL_VISIBLE = 1024;
-inline constexpr std::uint32_t WM_DEVICE_IDENT = 1025;
-inline constexpr std::uint32_t WM_STARTEDITING = 1026;
-
 // Identification answer: software version, hardware code, chunk size (16 bits
 // each, low byte first) and the 64-bit serial number.
 inline constexpr std::size_t kIdentPayloadSize = 14;
-// The device is present when the high word of wParam is 1.
-inline constexpr std::uint32_t kIdentPresent = 0x10000;
 
-// Posts a message to the main window; must return without waiting for it.
-using TPostMessage = std::function<void(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam)>;
+// Who answers on the port, from one identification: a value copied whole, so
+// one device's version is never paired with another device's serial number.
+struct TDeviceIdentity {
+    bool present = false;
+    std::uint16_t softwareVersion = 0;
+    std::uint16_t hardwareCode = 0;
+    std::uint16_t chunkSize = 0;
+    std::uint64_t serialNumber = 0;
+    // Why there is no device: the system's error code of the port (0 when the
+    // port works but nothing usable answers), and whether another program holds it.
+    std::uint32_t errorCode = 0;
+    bool portBusy = false;
+
+    // The same physical device in the same firmware: serial number, hardware code and version.
+    bool SameDevice(const TDeviceIdentity &other) const
+    {
+        return present && other.present && serialNumber == other.serialNumber && hardwareCode == other.hardwareCode &&
+               softwareVersion == other.softwareVersion;
+    }
+};
+
+// Receives every identification the worker makes; must return without waiting
+// for another thread (it runs on the worker).
+using TIdentityReport = std::function<void(const TDeviceIdentity &identity)>;
 
 struct TPortOptions {
     TLinkTimeouts timeouts;
@@ -81,10 +98,12 @@ struct TPortOptions {
 };
 
 // The one user of the serial port. Polls the device with the identification
-// command while idle and performs one request at a time for the GUI thread.
+// command while idle and performs one request at a time for its users. The
+// port stays open, and so locked against other programs, from the first
+// exchange until the worker ends, the port name changes or the port fails.
 class TPortThread {
 public:
-    explicit TPortThread(TPostMessage windowHandle, std::unique_ptr<ISerialPort> port = CreateSerialPort(),
+    explicit TPortThread(TIdentityReport onIdentity, std::unique_ptr<ISerialPort> port = CreateSerialPort(),
                          TPortOptions options = {});
     ~TPortThread();
 
@@ -93,12 +112,14 @@ public:
 
     // Performs one exchange and blocks until it is done. On rsOk, data holds
     // the answer data of the kind (unchanged for kinds that return none).
+    // Any thread may call it; requests are performed one at a time.
     std::uint8_t Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data);
-    // The same, calling whileWaiting every few milliseconds until it is done
-    // (a window keeps repainting meanwhile).
-    std::uint8_t Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data,
-                         const std::function<void()> &whileWaiting);
 
+    // Identifies the device now, as a request, and reports the result as an idle poll would.
+    TDeviceIdentity Identify();
+    // What the latest identification said.
+    TDeviceIdentity Identity() const;
+    // Serial number of the latest identification that found a device; kept when the device goes away.
     std::uint64_t GetSerialNumber() const;
 
     std::string PortName() const;
@@ -113,10 +134,11 @@ private:
     std::uint8_t Exchange(std::uint32_t &error);
     bool OpenPort(std::uint32_t &error);
     void ClosePort();
-    void PostIdentification(std::uint8_t result, std::uint32_t error);
+    TDeviceIdentity PublishIdentity(std::uint8_t result, std::uint32_t error);
 
-    TPostMessage m_windowHandle;
+    TIdentityReport m_onIdentity;
     std::string m_portName = "COM16";
+    std::string m_openName; // the device the port is open on; empty while closed
     std::unique_ptr<ISerialPort> m_port;
     TPortOptions m_options;
 
@@ -133,8 +155,9 @@ private:
     TEvent m_doneEvent;
     std::atomic<std::uint32_t> m_lastError{0};
 
-    mutable std::mutex m_lock; // serial number and port name
-    std::uint8_t m_serialNumber[8] = {};
+    mutable std::mutex m_lock; // identity, serial number and port name
+    TDeviceIdentity m_identity;
+    std::uint64_t m_serialNumber = 0;
 
     std::mutex m_requestMutex; // one requester at a time
     std::atomic<bool> m_terminated{false};

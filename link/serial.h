@@ -19,8 +19,9 @@ struct TLinkTimeouts {
 // Largest answer one exchange reads, framing included.
 inline constexpr std::size_t kAnswerBufferSize = 256;
 
-// A serial port used as a file: opened for one exchange, one write, one read,
-// closed. Each platform implements it in its own file; tests replace it.
+// A serial port used as a file: opened exclusively (another program that holds
+// it makes open fail as busy), one write and one read per exchange, closed.
+// Each platform implements it in its own file; tests replace it.
 // Calls other than interrupt() come from one thread at a time.
 class ISerialPort {
 public:
@@ -39,6 +40,9 @@ public:
     // lastError() set on a system error, the port going away included.
     virtual bool readSome(Bytes &buffer, std::size_t maxCount, std::chrono::milliseconds timeout) = 0;
 
+    // Drops whatever was received and not yet read.
+    virtual void discardInput() = 0;
+
     // System error code of the last failed call.
     virtual std::uint32_t lastError() const = 0;
 
@@ -53,6 +57,9 @@ std::unique_ptr<ISerialPort> CreateSerialPort();
 // The system name of a port: "COM16" becomes \\.\COM16 on Windows and
 // /dev/COM16 elsewhere; an empty name, or one already rooted, stays as it is.
 std::string DeviceName(const std::string &portName);
+
+// True for the error code of a port that another program holds.
+bool IsPortBusyError(std::uint32_t code);
 
 // The system's message text for an error code.
 std::string SystemErrorText(std::uint32_t code);

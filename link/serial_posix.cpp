@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -44,12 +46,20 @@ public:
         const int fd = ::open(deviceName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return fail(errno);
-        // No sharing: a second user of the port is refused as busy.
+        // Only a terminal device is a port: a file of that name is never written to.
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode) || !::isatty(fd)) {
+            ::close(fd);
+            return fail(ENOTTY);
+        }
+        // No sharing: a second user of the port is refused as busy. The lock
+        // and the terminal's exclusive mode last until close().
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = (errno == EWOULDBLOCK) ? EBUSY : errno;
             ::close(fd);
             return fail(error);
         }
+        ::ioctl(fd, TIOCEXCL);
         termios tio{};
         if (::tcgetattr(fd, &tio) == 0) {
             // Raw bytes, 8 data bits; the speed stays as the system has it.
@@ -72,6 +82,8 @@ public:
     void close() override
     {
         if (m_fd >= 0) {
+            // The terminal outlives this descriptor when another end keeps it open.
+            ::ioctl(m_fd, TIOCNXCL);
             ::close(m_fd);
             m_fd = -1;
         }
@@ -118,6 +130,12 @@ public:
         if (errno == EAGAIN || errno == EINTR)
             return true;
         return fail(errno);
+    }
+
+    void discardInput() override
+    {
+        if (m_fd >= 0)
+            ::tcflush(m_fd, TCIFLUSH);
     }
 
     std::uint32_t lastError() const override { return m_lastError; }
@@ -185,6 +203,11 @@ std::string DeviceName(const std::string &portName)
     if (portName.empty() || portName.front() == '/')
         return portName;
     return "/dev/" + portName;
+}
+
+bool IsPortBusyError(std::uint32_t code)
+{
+    return code == EBUSY;
 }
 
 std::string SystemErrorText(std::uint32_t code)

@@ -27,6 +27,11 @@ public:
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE)
             return fail(::GetLastError());
+        // Only a communication device is a port: a file of that name is never written to.
+        if (::GetFileType(handle) != FILE_TYPE_CHAR) {
+            ::CloseHandle(handle);
+            return fail(ERROR_BAD_DEVICE);
+        }
         m_handle = handle;
         // Bytes left over from an earlier exchange belong to no request.
         ::PurgeComm(m_handle, PURGE_RXCLEAR);
@@ -81,6 +86,8 @@ public:
         return true;
     }
 
+    void discardInput() override { ::PurgeComm(m_handle, PURGE_RXCLEAR); }
+
     std::uint32_t lastError() const override { return m_lastError; }
 
     void interrupt() override { m_interrupted = true; }
@@ -109,6 +116,12 @@ std::string DeviceName(const std::string &portName)
     if (portName.empty() || portName.front() == '\\')
         return portName;
     return "\\\\.\\" + portName;
+}
+
+bool IsPortBusyError(std::uint32_t code)
+{
+    // Opened without sharing, a port in use is refused with "access denied".
+    return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
 }
 
 std::string SystemErrorText(std::uint32_t code)

@@ -29,7 +29,7 @@ protected:
         Open(ServedOptions(3600 * 1000, 200));
         wait = std::make_unique<TForm1>();
         window->SetForms(nullptr, wait.get());
-        window->Timer1->setInterval(30); // a second is a long time in a test
+        window->KeyWaitTick = std::chrono::milliseconds(30); // a second is a long time in a test
         OpenSettings(kGuiSettings);
     }
 
@@ -41,7 +41,7 @@ protected:
         window->N3->trigger();
     }
 
-    bool Waiting() const { return window->Timer1->isActive(); }
+    bool Waiting() const { return window->JobRunning(); }
     std::string Value(const char *path) { return window->VST1->Tree().Data(Find(path)).Value.Text(); }
 
     std::unique_ptr<TForm1> wait;
@@ -131,7 +131,7 @@ TEST_F(KeyWaitTest, KeyCodeTextByTheItemsType)
         Connect(c.key, 2);
         ReadKeyInto(c.path);
         EXPECT_TRUE(Waiting()) << c.path;
-        EXPECT_TRUE(wait->isVisible());
+        ASSERT_TRUE(WaitFor([&] { return wait->isVisible(); })) << c.path;
         EXPECT_FALSE(window->isEnabled()); // the main window takes no input meanwhile
         EXPECT_TRUE(wait->isEnabled());
         ASSERT_TRUE(WaitFor([&] { return !Waiting(); })) << c.path;
@@ -176,9 +176,9 @@ TEST_F(KeyWaitTest, FailedStartShowsTheMessageAndNoDialog)
         return info.command == cmdKeyReadStart ? TFault::Drop : TFault::None;
     });
     ReadKeyInto("B/Ключ");
+    ASSERT_TRUE(WaitFor([&] { return !Waiting(); }));
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Нет связи с устройством.");
-    EXPECT_FALSE(Waiting());
     EXPECT_FALSE(wait->isVisible());
     EXPECT_TRUE(window->isEnabled());
 }

@@ -1,7 +1,7 @@
 #include "tests/app/gui_fixture.h"
 
 #include "app/error_box.h"
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "editors/vteditor.h"
 
 #include <QApplication>
@@ -168,4 +168,10 @@ bool WindowTest::WaitFor(const std::function<bool()> &condition, int millisecond
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
+}
+
+void WindowTest::Trigger(QAction *action)
+{
+    action->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }, 30000));
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QString>
 
 #include <memory>
@@ -32,6 +33,8 @@ protected:
     // Lets queued messages and timers run for a while.
     static void Settle(int milliseconds = 20);
     static bool WaitFor(const std::function<bool()> &condition, int milliseconds = 5000);
+    // Triggers a device command and waits until its job has ended.
+    void Trigger(QAction *action);
 
     TTempDir dir;
     std::filesystem::path previousDir; // FORM.INI goes to the scratch folder

@@ -1,7 +1,7 @@
 // Reading, editing, writing and saving through the window, against the
 // simulated sample devices.
 #include "app/error_box.h"
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "model/cp1251.h"
 #include "editors/int_spin.h"
 #include "editors/vteditor.h"
@@ -15,6 +15,9 @@
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
+#include <QLabel>
+#include <QPushButton>
+#include "app/device_job.h"
 
 
 namespace {
@@ -64,7 +67,7 @@ protected:
 TEST_F(WindowWorkflowTest, BinaryDeviceReadEditWriteByteForByte)
 {
     Connect(5, 300, SampleImages("transmitter-binary.cfg"));
-    window->acRead->trigger();
+    Trigger(window->acRead);
     ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
     ASSERT_TRUE(window->Model);
     EXPECT_TRUE(window->StatusPanel(0)->text().startsWith("SN: ")); // progress gone, device shown again
@@ -100,7 +103,7 @@ TEST_F(WindowWorkflowTest, BinaryDeviceReadEditWriteByteForByte)
     }
     ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
 
-    window->acWrite->trigger();
+    Trigger(window->acWrite);
     ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
     ASSERT_EQ(informations, (std::vector<QString>{"Настройки записаны"}));
 
@@ -121,7 +124,7 @@ TEST_F(WindowWorkflowTest, XmlDeviceReadEditGrowWrite)
     for (int block = 0; block < 2; ++block)
         blocks.push_back(ToBytes(ReadFile(kCatalogue + "/samples/transmitter-xml-block" + std::to_string(block) + ".xml")));
     Connect(7, 120, blocks);
-    window->acRead->trigger();
+    Trigger(window->acRead);
     ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
 
     EditText("Общие параметры/Название объекта", "Склад <Север> & Юг");
@@ -132,7 +135,7 @@ TEST_F(WindowWorkflowTest, XmlDeviceReadEditGrowWrite)
     const int phones = window->VST1->Tree().ChildCount(Find("Оповещение/Телефоны дежурной части"));
     EditText("Оповещение/Телефоны дежурной части/Телефон №" + std::to_string(phones) + "/Номер", "+74950000000");
 
-    window->acWrite->trigger();
+    Trigger(window->acWrite);
     ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
     for (int block = 0; block < 2; ++block)
         EXPECT_EQ(device->Block(static_cast<std::size_t>(block)),
@@ -147,7 +150,7 @@ TEST_F(WindowWorkflowTest, XmlDeviceReadEditGrowWrite)
 TEST_F(WindowWorkflowTest, FailedReadKeepsThePreviousConfiguration)
 {
     Connect(5, 300, SampleImages("transmitter-binary.cfg"));
-    window->acRead->trigger();
+    Trigger(window->acRead);
     ASSERT_TRUE(window->Model);
     const TConfigModelPtr before = window->Model;
     const QString shown = Cell(Find("Общие параметры/Номер объекта"));
@@ -156,7 +159,7 @@ TEST_F(WindowWorkflowTest, FailedReadKeepsThePreviousConfiguration)
     server->SetFaultScript([&](const TExchangeInfo &info) {
         return info.command == cmdReadBlock && ++reads > 2 ? TFault::Drop : TFault::None;
     });
-    window->acRead->trigger();
+    Trigger(window->acRead);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Нет связи с устройством.");
     EXPECT_EQ(window->Model, before);
@@ -167,11 +170,11 @@ TEST_F(WindowWorkflowTest, FailedReadKeepsThePreviousConfiguration)
 TEST_F(WindowWorkflowTest, OpenEditorIsWrittenAndSaved)
 {
     Connect(5, 300, SampleImages("transmitter-binary.cfg"));
-    window->acRead->trigger();
+    Trigger(window->acRead);
     auto *edit = qobject_cast<QLineEdit *>(StartEditing(Find("Общие параметры/Название объекта")));
     ASSERT_NE(edit, nullptr);
     edit->setText("Открыт");
-    window->acWrite->trigger(); // the editor is still open
+    Trigger(window->acWrite); // the editor is still open
     ASSERT_TRUE(errors.empty());
     EXPECT_EQ(ToString(CopyBytes(device->Block(0), 2, 6)), "\xCE\xF2\xEA\xF0\xFB\xF2");
 
@@ -193,7 +196,7 @@ TEST_F(WindowWorkflowTest, OpenedSettingsOfAnotherDeviceAreRefusedBeforeSending)
     // The next identification puts the connected device back.
     ASSERT_TRUE(WaitFor([&] { return window->HardwareCode == 5; }));
     device->ResetCounts();
-    window->acWrite->trigger();
+    Trigger(window->acWrite);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Версия устройства не совпадает с версией настроек.");
     EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0);
@@ -213,14 +216,90 @@ TEST_F(WindowWorkflowTest, KeyPresentedToTheSampleDeviceLandsInItsKeyItem)
 {
     Connect(5, 300, SampleImages("transmitter-binary.cfg"));
     device->SetKey({0x01, 0xA2, 0xFF, 0x00, 0x12, 0x34}, 2);
-    window->acRead->trigger();
+    Trigger(window->acRead);
     TForm1 wait;
     window->SetForms(nullptr, &wait);
-    window->Timer1->setInterval(30);
+    window->KeyWaitTick = std::chrono::milliseconds(30);
     ASSERT_EQ(window->VST1GetPopupMenu(Find("Ключи/Ключ/Ключ №3/Код ключа"), 0), window->PopupMenu1);
     window->N3->trigger();
-    ASSERT_TRUE(WaitFor([&] { return !window->Timer1->isActive(); }));
+    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }));
     EXPECT_EQ(Cell(Find("Ключи/Ключ/Ключ №3/Код ключа")), "01A2FF001234");
+    EXPECT_TRUE(errors.empty());
+    window->SetForms(nullptr, nullptr);
+}
+
+TEST_F(WindowWorkflowTest, ASilentDeviceNeverFreezesTheWindowAndCancelEndsTheRead)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    Trigger(window->acRead);
+    const TConfigModelPtr shown = window->Model;
+    server->SetFaultScript([](const TExchangeInfo &info) {
+        return info.command == cmdReadBlock ? TFault::Drop : TFault::None;
+    });
+    window->ProgressDelay = std::chrono::milliseconds(50);
+    // The event loop keeps turning while the device does not answer.
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+    window->acRead->trigger();
+    ASSERT_TRUE(WaitFor([&] { return window->JobProgress->isVisible(); }));
+    EXPECT_TRUE(window->JobProgress->isModal());
+    Settle(400);
+    EXPECT_GT(ticks, 20);
+    EXPECT_TRUE(window->JobRunning());
+    // The first chunk is being repeated, and the dialog says so.
+    EXPECT_TRUE(WaitFor([&] { return window->JobProgress->Text->text().startsWith("Повтор "); }));
+    window->JobProgress->CancelButton->click();
+    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }, 2000)); // at most one request time-out
+    EXPECT_FALSE(window->JobProgress->isVisible());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], kMsgReadCancelled);
+    EXPECT_EQ(window->Model, shown); // the configuration shown before stays
+}
+
+TEST_F(WindowWorkflowTest, AnInterruptedWriteIsSaidUntilTheDeviceIsWrittenInFull)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    Trigger(window->acRead);
+    int writes = 0;
+    server->SetFaultScript([&](const TExchangeInfo &info) {
+        return info.command == cmdWriteBlock && ++writes > 1 ? TFault::Drop : TFault::None;
+    });
+    window->acWrite->trigger();
+    ASSERT_TRUE(WaitFor([&] { return writes > 2; }));
+    window->JobProgress->CancelButton->click();
+    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }, 2000));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], kMsgWriteInterrupted);
+    EXPECT_EQ(window->StatusPanel(1)->text(), kMsgWriteInterrupted);
+    Settle(300); // the device's reports keep the warning
+    EXPECT_EQ(window->StatusPanel(1)->text(), kMsgWriteInterrupted);
+    server->SetFaultScript(nullptr);
+    Trigger(window->acWrite);
+    EXPECT_EQ(informations.back(), kMsgWritten);
+    EXPECT_TRUE(window->StatusPanel(1)->text().isEmpty());
+}
+
+TEST_F(WindowWorkflowTest, KeyWaitCancelWhileAPollIsOnTheWire)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    Trigger(window->acRead);
+    TForm1 wait;
+    window->SetForms(nullptr, &wait);
+    window->KeyWaitTick = std::chrono::milliseconds(30);
+    // Every poll goes unanswered, so a poll is on the wire almost all the time.
+    server->SetFaultScript([](const TExchangeInfo &info) {
+        return info.command == cmdKeyReadPoll ? TFault::Drop : TFault::None;
+    });
+    ASSERT_EQ(window->VST1GetPopupMenu(Find("Ключи/Ключ/Ключ №3/Код ключа"), 0), window->PopupMenu1);
+    window->N3->trigger();
+    ASSERT_TRUE(WaitFor([&] { return device->CommandCount(cmdKeyReadPoll) >= 1; }));
+    wait.Button1->click();
+    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }, 2000));
+    EXPECT_FALSE(wait.isVisible());
+    EXPECT_TRUE(window->isEnabled());
+    EXPECT_EQ(device->CommandCount(cmdKeyReadStop), 1);
     EXPECT_TRUE(errors.empty());
     window->SetForms(nullptr, nullptr);
 }

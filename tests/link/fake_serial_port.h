@@ -50,6 +50,7 @@ public:
 
     bool open(const std::string &deviceName) override;
     void close() override { m_open = false; }
+    void discardInput() override {}
     bool write(const Bytes &frame, std::chrono::milliseconds timeout) override;
     bool readSome(Bytes &buffer, std::size_t maxCount, std::chrono::milliseconds timeout) override;
     std::uint32_t lastError() const override { return m_lastError; }

@@ -9,19 +9,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct TPosted {
-    std::uint32_t message, wParam, lParam;
-};
+using TPosted = TDeviceIdentity;
 
-// Collects what the worker posts to the "window".
+// Collects the identities the worker reports to the "window".
 class TMailbox {
 public:
-    TPostMessage Sink()
+    TIdentityReport Sink()
     {
-        return [this](std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) {
+        return [this](const TDeviceIdentity &identity) {
             {
                 std::lock_guard lock(m_mutex);
-                m_posted.push_back({message, wParam, lParam});
+                m_posted.push_back(identity);
             }
             m_cond.notify_all();
         };
@@ -87,18 +85,20 @@ TEST(TPortThread, ReportsWhatTheIdentificationAnswerSays)
     const struct {
         const char *what;
         TFakeReply reply;
-        std::uint32_t wParam, lParam;
+        bool present;
+        std::uint16_t sw, hw, chunk;
+        std::uint32_t error;
         std::uint64_t serial;
     } cases[] = {
-        {"identified device", {IdentAnswer(300, 5, 64, 0x0102030405060708ULL)}, 0x10000u + 64, (300u << 16) | 5,
+        {"identified device", {IdentAnswer(300, 5, 64, 0x0102030405060708ULL)}, true, 300, 5, 64, 0,
          0x0102030405060708ULL},
         // Answers that mean no device.
-        {"payload of 13 bytes", {Frame(cmdIdentify, payload13)}, 0, 0, 0},
-        {"payload of 15 bytes", {Frame(cmdIdentify, payload15)}, 0, 0, 0},
-        {"chunk size 0", {IdentAnswer(300, 5, 0, 99)}, 0, 0, 0},
-        {"bad checksum", {Bytes{0xCA, 0x01, 0x00, 0x00, 0x88}}, 0, 0, 0},
-        {"nothing received", {.silent = true}, 0, 0, 0},
-        {"read fails", {.readError = 5}, 0, 5, 0},
+        {"payload of 13 bytes", {Frame(cmdIdentify, payload13)}, false, 0, 0, 0, 0, 0},
+        {"payload of 15 bytes", {Frame(cmdIdentify, payload15)}, false, 0, 0, 0, 0, 0},
+        {"chunk size 0", {IdentAnswer(300, 5, 0, 99)}, false, 0, 0, 0, 0, 0},
+        {"bad checksum", {Bytes{0xCA, 0x01, 0x00, 0x00, 0x88}}, false, 0, 0, 0, 0, 0},
+        {"nothing received", {.silent = true}, false, 0, 0, 0, 0, 0},
+        {"read fails", {.readError = 5}, false, 0, 0, 0, 5, 0},
     };
     for (const auto &c : cases) {
         TFixture f;
@@ -106,9 +106,13 @@ TEST(TPortThread, ReportsWhatTheIdentificationAnswerSays)
         auto port = f.Start();
         const auto posted = f.mailbox.WaitFor(1);
         ASSERT_FALSE(posted.empty()) << c.what;
-        EXPECT_EQ(posted[0].message, WM_DEVICE_IDENT) << c.what;
-        EXPECT_EQ(posted[0].wParam, c.wParam) << c.what;
-        EXPECT_EQ(posted[0].lParam, c.lParam) << c.what;
+        const TDeviceIdentity &identity = posted[0];
+        EXPECT_EQ(identity.present, c.present) << c.what;
+        EXPECT_EQ(identity.softwareVersion, c.sw) << c.what;
+        EXPECT_EQ(identity.hardwareCode, c.hw) << c.what;
+        EXPECT_EQ(identity.chunkSize, c.chunk) << c.what;
+        EXPECT_EQ(identity.serialNumber, c.serial) << c.what;
+        EXPECT_EQ(identity.errorCode, c.error) << c.what;
         EXPECT_EQ(port->GetSerialNumber(), c.serial) << c.what;
         EXPECT_EQ(HexDump(f.line->Requests().at(0)), "CA 01 00 00 89") << c.what;
     }
@@ -137,8 +141,44 @@ TEST(TPortThread, SerialNumberSurvivesTheDeviceGoingAway)
     auto port = f.Start();
     const auto posted = f.mailbox.WaitFor(2);
     ASSERT_GE(posted.size(), 2u);
-    EXPECT_EQ(posted[1].wParam, 0u);
+    EXPECT_FALSE(posted[1].present);
     EXPECT_EQ(port->GetSerialNumber(), 0xABCDu);
+}
+
+TEST(TPortThread, SwappedDevicesAreNeverMixedAndThePortStaysOpenMeanwhile)
+{
+    TFixture f;
+    std::atomic<int> polls{0};
+    // Two devices take turns behind the port, from one poll to the next.
+    f.line->SetScript([&](const Bytes &) {
+        return ++polls % 2 ? TFakeReply{IdentAnswer(300, 5, 64, 0xAAAA0001)} : TFakeReply{IdentAnswer(412, 7, 32, 0xBBBB0002)};
+    });
+    auto port = f.Start();
+    const auto posted = f.mailbox.WaitFor(6);
+    ASSERT_GE(posted.size(), 6u);
+    for (const TDeviceIdentity &identity : posted) {
+        ASSERT_TRUE(identity.present);
+        if (identity.serialNumber == 0xAAAA0001)
+            EXPECT_EQ(std::tuple(identity.softwareVersion, identity.hardwareCode, identity.chunkSize), std::tuple(300, 5, 64));
+        else
+            EXPECT_EQ(std::tuple(identity.softwareVersion, identity.hardwareCode, identity.chunkSize), std::tuple(412, 7, 32));
+    }
+    EXPECT_FALSE(posted[0].SameDevice(posted[1]));
+    EXPECT_TRUE(posted[0].SameDevice(posted[2]));
+    // Held from the first exchange on: no other program gets in between.
+    EXPECT_EQ(f.line->OpenCount(), 1);
+}
+
+TEST(TPortThread, IdentifiesOnDemandWithoutWaitingForThePoll)
+{
+    TFixture f;
+    f.line->SetScript([](const Bytes &) { return TFakeReply{IdentAnswer(300, 5, 64, 0x1234)}; });
+    auto port = f.StartWithoutPolls();
+    const TDeviceIdentity identity = port->Identify();
+    EXPECT_TRUE(identity.present);
+    EXPECT_EQ(identity.serialNumber, 0x1234u);
+    EXPECT_EQ(port->Identity().serialNumber, 0x1234u);
+    EXPECT_EQ(f.mailbox.WaitFor(1).size(), 1u); // reported as a poll would be
 }
 
 TEST(TPortThread, RequestsSendTheirFramesAndReturnTheAnswersData)
@@ -264,8 +304,8 @@ TEST(TPortThread, MissingPortReportsTheSystemErrorAtThePollCadenceAndANewNameAtT
     const auto posted = f.mailbox.WaitFor(3);
     ASSERT_GE(posted.size(), 3u);
     for (const auto &p : posted) {
-        EXPECT_EQ(p.wParam, 0u);
-        EXPECT_EQ(p.lParam, 2u);
+        EXPECT_FALSE(p.present);
+        EXPECT_EQ(p.errorCode, 2u);
     }
     EXPECT_EQ(port->LastError(), 2u);
     EXPECT_TRUE(f.line->Requests().empty());

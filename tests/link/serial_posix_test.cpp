@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <thread>
 #include <unistd.h>
@@ -71,6 +72,30 @@ TEST_F(PosixSerialPort, SecondUserIsRefusedAsBusy)
     EXPECT_EQ(second->lastError(), std::uint32_t(EBUSY));
     port->close();
     EXPECT_TRUE(second->open(pty.Path()));
+    EXPECT_TRUE(IsPortBusyError(EBUSY));
+}
+
+TEST(PosixSerialPortName, OnlyATerminalIsOpenedAsAPort)
+{
+    // A file given as a port name is neither opened as one nor written to.
+    const std::string file = ::testing::TempDir() + "/configurator-not-a-port.cfg";
+    std::FILE *out = std::fopen(file.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    std::fputs("<config/>", out);
+    std::fclose(out);
+    auto port = CreateSerialPort();
+    EXPECT_FALSE(port->open(file));
+    EXPECT_EQ(port->lastError(), std::uint32_t(ENOTTY));
+    TPortThread worker(nullptr, CreateSerialPort());
+    worker.SetPortName(file);
+    EXPECT_FALSE(worker.Identify().present);
+    char text[32] = {};
+    out = std::fopen(file.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(std::fread(text, 1, sizeof text - 1, out), 9u);
+    std::fclose(out);
+    EXPECT_STREQ(text, "<config/>");
+    std::remove(file.c_str());
 }
 
 TEST_F(PosixSerialPort, CompleteFrameEndsTheReadWithoutWaitingForTheGap)

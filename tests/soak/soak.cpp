@@ -5,7 +5,7 @@
 // its message; nothing may hang past its time-outs, and memory must not grow.
 //
 // Usage: soak [WORKFLOWS] [SECONDS]   (defaults 2000 and 240)
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "model/errors.h"
 #include "tools/cli/device_session.h"
 #include "tools/simulator/pty_server.h"

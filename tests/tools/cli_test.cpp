@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <csignal>
 
 using namespace std::chrono_literals;
@@ -178,7 +180,7 @@ TEST_F(CliDeviceTest, ReadGivesTheSettingsFileOfTheDevice)
     const TRunResult absent =
         cli({"read", "--catalogue", kCatalogue, "--port", dir.File("no-port"), "-o", dir.File("x.cfg")});
     EXPECT_EQ(absent.exitCode, 1);
-    EXPECT_EQ(absent.output, "Устройство не подключено\n");
+    EXPECT_EQ(absent.output, "Нет связи с устройством: " + SystemErrorText(ENOENT) + "\n");
 }
 
 TEST_F(CliDeviceTest, WriteSaysWhatItDidAndVerifiesOnRequest)

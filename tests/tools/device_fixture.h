@@ -3,7 +3,7 @@
 // The sample devices of the catalogue, and the simulator serving a device on a
 // pseudo-terminal, for the workflow, window and command-line tests.
 
-#include "app/production.h"
+#include "workflow/production.h"
 #include "tests/model/catalogue_fixture.h"
 #include "tools/simulator/pty_server.h"
 

@@ -1,6 +1,7 @@
 // The port worker against the device simulator over a pseudo-terminal.
 #include "tests/tools/device_fixture.h"
 #include "tools/cli/device_session.h"
+#include "workflow/workflow.h"
 
 #include <gtest/gtest.h>
 
@@ -47,7 +48,7 @@ TEST_F(LinkSimulatorTest, IdentifiesTheDevice)
 {
     const auto ident = session->NextIdent(5s);
     ASSERT_TRUE(ident);
-    EXPECT_TRUE(ident->connected);
+    EXPECT_TRUE(ident->present);
     EXPECT_EQ(ident->hardwareCode, 7);
     EXPECT_EQ(ident->softwareVersion, 412);
     EXPECT_EQ(ident->chunkSize, 64);
@@ -87,14 +88,33 @@ TEST_F(LinkSimulatorTest, UnpluggedPortIsAnIoErrorAndTheDeviceIsFoundAgain)
     const std::string link = ::testing::TempDir() + "/configurator-sim-port";
     ASSERT_TRUE(server->SetLink(link));
     session->Port().SetPortName(link);
-    ASSERT_TRUE(session->NextIdent(5s).value_or(TDeviceIdent{}).connected);
+    ASSERT_TRUE(session->NextIdent(5s).value_or(TDeviceIdentity{}).present);
     server->Unplug();
     auto ident = session->NextIdent(5s);
     ASSERT_TRUE(ident);
-    EXPECT_FALSE(ident->connected);
+    EXPECT_FALSE(ident->present);
     EXPECT_NE(ident->errorCode, 0u);
     ASSERT_TRUE(server->Plug());
-    for (int i = 0; i < 5 && !(ident = session->NextIdent(5s)).value_or(TDeviceIdent{}).connected; ++i) {
+    for (int i = 0; i < 5 && !(ident = session->NextIdent(5s)).value_or(TDeviceIdentity{}).present; ++i) {
     }
-    EXPECT_TRUE(ident && ident->connected);
+    EXPECT_TRUE(ident && ident->present);
+}
+
+TEST_F(LinkSimulatorTest, ASecondProgramOnThePortIsRefusedAndNeverTalksToTheDevice)
+{
+    TPortOptions quiet;
+    quiet.pollInterval = std::chrono::hours(1);
+    session = std::make_unique<TDeviceSession>(server->PortPath(), CreateSerialPort(), quiet);
+    ASSERT_TRUE(session->Identify().present);
+    device->ResetCounts();
+    TDeviceSession second(server->PortPath(), CreateSerialPort(), quiet);
+    for (int i = 0; i < 3; ++i) {
+        const TDeviceIdentity refused = second.Identify();
+        EXPECT_FALSE(refused.present);
+        EXPECT_TRUE(refused.portBusy);
+        EXPECT_EQ(NoDeviceText(refused), kMsgPortBusy);
+    }
+    EXPECT_EQ(device->CommandCount(cmdIdentify), 0);
+    // The first program goes on as before.
+    EXPECT_TRUE(session->Identify().present);
 }

@@ -1,48 +1,13 @@
 // deploy: one settings file written into device after device on a production line.
-#include "app/production.h"
+#include "workflow/production.h"
 #include "model/errors.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/production_session.h"
 #include "tools/cli/progress_line.h"
+#include "tools/cli/stop_signals.h"
 
 #include <climits>
-#include <csignal>
 #include <iostream>
-
-namespace {
-
-std::atomic<bool> g_stop{false};
-
-// The first Ctrl+C lets the current device finish; a second one ends the program at once.
-extern "C" void onStopSignal(int signal)
-{
-    g_stop = true;
-    std::signal(signal, SIG_DFL);
-}
-
-// Stop signals handled for the scope's lifetime.
-class TStopSignals {
-public:
-    TStopSignals()
-    {
-        g_stop = false;
-        m_interrupt = std::signal(SIGINT, onStopSignal);
-        m_terminate = std::signal(SIGTERM, onStopSignal);
-    }
-    ~TStopSignals()
-    {
-        std::signal(SIGINT, m_interrupt);
-        std::signal(SIGTERM, m_terminate);
-    }
-    TStopSignals(const TStopSignals &) = delete;
-    TStopSignals &operator=(const TStopSignals &) = delete;
-
-private:
-    void (*m_interrupt)(int) = SIG_DFL;
-    void (*m_terminate)(int) = SIG_DFL;
-};
-
-} // namespace
 
 int CmdDeploy(const TArgs &args)
 {
@@ -93,7 +58,7 @@ int CmdDeploy(const TArgs &args)
         // The bell calls the technician back to the bench.
         std::cerr << '\a' << std::flush;
     };
-    const int served = RunProduction(session, *templateModel, options, g_stop, events);
+    const int served = RunProduction(session, *templateModel, options, signals.Flag(), events);
     progress.Clear();
     std::cout << "Обработано устройств: " << served << "\n";
     return 0;

@@ -1,42 +1,24 @@
 // The device commands: read and write.
-#include "app/production.h"
-#include "app/workflow.h"
+#include "workflow/production.h"
+#include "workflow/workflow.h"
 #include "model/errors.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/device_session.h"
 #include "tools/cli/progress_line.h"
+#include "tools/cli/stop_signals.h"
 
 #include <cstdio>
 #include <iostream>
 
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr auto kIdentWait = 6s;
-
-// The connected device as the window would know it from its status bar.
-TDeviceIdent connectedIdent(TDeviceSession &session)
+// The connected device, asked at once; no device ends the command with the reason.
+TDeviceIdentity connectedIdentity(TDeviceSession &session)
 {
-    const auto ident = session.NextIdent(kIdentWait);
-    return ident && ident->connected ? *ident : TDeviceIdent{};
-}
-
-TDeviceState stateOf(const TDeviceIdent &ident)
-{
-    TDeviceState state;
-    if (ident.connected) {
-        state.connected = true;
-        state.chunkSize = ident.chunkSize;
-        state.hardwareCode = ident.hardwareCode;
-        state.softwareVersion = ident.softwareVersion;
-    }
-    return state;
-}
-
-TDeviceState connectedDevice(TDeviceSession &session)
-{
-    return stateOf(connectedIdent(session));
+    const TDeviceIdentity identity = session.Identify();
+    if (!identity.present)
+        throw EConfigError(NoDeviceText(identity));
+    return identity;
 }
 
 std::string requiredPort(const TArgs &args, const char *command)
@@ -51,9 +33,10 @@ std::string requiredPort(const TArgs &args, const char *command)
 
 TConfigModelPtr ReadFromPort(const std::string &port, const TArgs &args)
 {
+    TStopSignals signals;
     TDeviceSession session(port);
-    const TDeviceState device = connectedDevice(session);
-    TPortLink link(session.Port());
+    const TDeviceState device = StateOf(connectedIdentity(session));
+    TPortLink link(session.Port(), &signals.Flag());
     TProgressLine progress;
     return ReadConfiguration(link, device, args.Value("password", ""), CatalogueDir(args), progress.Callback());
 }
@@ -64,9 +47,10 @@ int CmdRead(const TArgs &args)
     const auto output = args.Value("output");
     if (!output)
         throw std::invalid_argument("read needs -o FILE.cfg");
+    TStopSignals signals;
     TDeviceSession session(port);
-    const TDeviceState device = connectedDevice(session);
-    TPortLink link(session.Port());
+    const TDeviceState device = StateOf(connectedIdentity(session));
+    TPortLink link(session.Port(), &signals.Flag());
     TConfigModelPtr model;
     {
         TProgressLine progress;
@@ -82,15 +66,14 @@ int CmdWrite(const TArgs &args)
     if (args.Positional().size() != 1)
         throw std::invalid_argument("write needs one settings file");
     const TConfigModelPtr model = LoadSettingsFile(args.Positional()[0], CatalogueDir(args));
+    TStopSignals signals;
     TDeviceSession session(port);
-    const TDeviceIdent ident = connectedIdent(session);
-    const TDeviceState device = stateOf(ident);
-    TPortLink link(session.Port());
+    const TDeviceIdentity ident = connectedIdentity(session);
+    const TDeviceState device = StateOf(ident);
+    TPortLink link(session.Port(), &signals.Flag());
     const std::string password = args.Value("password", "");
     if (const auto backupDir = args.Value("backup")) {
         // Nothing is read for a backup that the write would refuse anyway.
-        if (!device.connected)
-            throw EConfigError(kMsgNotConnected);
         if (!model->IsCompatible(device.hardwareCode, device.softwareVersion))
             throw EConfigError(kMsgIncompatible);
         std::filesystem::path file;
@@ -110,9 +93,11 @@ int CmdWrite(const TArgs &args)
         std::cout << kMsgWritten << "\n";
         return 0;
     }
-    {
+    try {
         TProgressLine progress;
         VerifyConfiguration(link, *model, device, password, CatalogueDir(args), progress.Callback());
+    } catch (const EJobCancelled &) {
+        throw EJobCancelled(kMsgVerifyCancelled);
     }
     std::cout << kMsgWrittenAndVerified << "\n";
     return 0;

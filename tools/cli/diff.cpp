@@ -1,5 +1,5 @@
 // diff: two configurations of one device, each a settings file or a device on a port.
-#include "app/compare.h"
+#include "workflow/compare.h"
 #include "model/errors.h"
 #include "tools/cli/commands.h"
 

@@ -1,5 +1,5 @@
 // Settings files and block images: show, decode, encode.
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "model/errors.h"
 #include "model/model.h"
 #include "model/tools.h"

@@ -1,4 +1,4 @@
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "model/tools.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/device_session.h"
@@ -7,12 +7,6 @@
 #include <iostream>
 
 namespace {
-
-using namespace std::chrono_literals;
-
-// Longest wait for one identification: a poll waits 200 ms, then the write and
-// the read may take their full time-outs.
-constexpr auto kIdentWait = 6s;
 
 // An attribute of the chosen description as written, "—" when absent.
 std::string attributeText(xml::Node device, const char *name)
@@ -35,19 +29,19 @@ int CmdIdentify(const TArgs &args)
     if (!port)
         throw std::invalid_argument("identify needs --port");
     TDeviceSession session(*port);
-    const auto ident = session.NextIdent(kIdentWait);
-    if (!ident || !ident->connected) {
-        std::cout << "Нет связи с устройством\n";
-        if (ident && ident->errorCode != 0)
-            std::cout << SystemErrorText(ident->errorCode) << "\n";
+    const TDeviceIdentity identity = session.Identify();
+    if (!identity.present) {
+        std::cout << (identity.portBusy ? kMsgPortBusy : kMsgNoLinkWrite) << "\n";
+        if (identity.errorCode != 0)
+            std::cout << SystemErrorText(identity.errorCode) << "\n";
         return 1;
     }
-    std::cout << "SN: " << hex8(ident->serialNumber) << "\n"
-              << "SW: " << ident->softwareVersion << "\n"
-              << "HW: " << ident->hardwareCode << "\n"
-              << "Chunk: " << ident->chunkSize << "\n";
+    std::cout << "SN: " << hex8(identity.serialNumber) << "\n"
+              << "SW: " << identity.softwareVersion << "\n"
+              << "HW: " << identity.hardwareCode << "\n"
+              << "Chunk: " << identity.chunkSize << "\n";
     // Which description the first-match rule picks, so a wrong pick shows before a read.
-    const auto match = FindInCatalogue(CatalogueDir(args), ident->hardwareCode, ident->softwareVersion);
+    const auto match = FindInCatalogue(CatalogueDir(args), identity.hardwareCode, identity.softwareVersion);
     if (!match) {
         std::cout << kMsgNoDescription << "\n";
         return 0;

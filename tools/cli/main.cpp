@@ -1,7 +1,8 @@
 // configurator-cli: the configurator's jobs from a terminal or a script.
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "link/trace.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/stop_signals.h"
 
 #include <iostream>
 
@@ -19,7 +20,10 @@ Commands:
   write --port P [--password DIGITS] [--backup DIR] [--verify] FILE.cfg
       write a settings file into the device on port P; --backup first saves
       the device's configuration as DIR/<serial>-<YYYYMMDD-HHMMSS>.cfg,
-      --verify reads the device back and compares every block
+      --verify reads the device back and compares every block. Ctrl+C ends
+      a read or write at the next request (exit code 130; a write stopped
+      after its first block says the device must be written again); a
+      second Ctrl+C ends the program at once
   show FILE.cfg
       print a settings file as the parameter grid shows it
   decode --hw H --sw S -o FILE.cfg IMAGE...
@@ -130,6 +134,7 @@ int main(int argc, char **argv)
         return 2;
     } catch (const std::exception &e) {
         std::cerr << e.what() << "\n";
-        return 1;
+        // A job ended by Ctrl+C says so in its exit code too.
+        return g_stopRequested ? kExitInterrupted : 1;
     }
 }

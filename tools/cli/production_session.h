@@ -3,7 +3,7 @@
 // The port worker as the production line's session: its identification
 // reports and its link. Header-only, so the tests use it without the program.
 
-#include "app/production.h"
+#include "workflow/production.h"
 #include "tools/cli/device_session.h"
 
 class TPortSession : public IDeviceSession {
@@ -19,10 +19,7 @@ public:
         const auto ident = m_session.NextIdent(timeout);
         if (!ident)
             return std::nullopt;
-        TDeviceReport report;
-        report.state = {ident->connected, ident->chunkSize, ident->hardwareCode, ident->softwareVersion};
-        report.serialNumber = ident->serialNumber;
-        return report;
+        return TDeviceReport{StateOf(*ident), ident->serialNumber};
     }
 
     IDeviceLink &Link() override { return m_link; }

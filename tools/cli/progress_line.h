@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 
 #include <iostream>
 #include <string>
@@ -18,8 +18,9 @@ public:
 
     TProgress Callback()
     {
-        return [this](const std::string &text) {
-            if (!m_shown)
+        return [this](const TJobProgress &progress) {
+            const std::string &text = progress.status;
+            if (!m_shown || text.empty())
                 return;
             std::cerr << '\r' << text << std::string(m_width > text.size() ? m_width - text.size() : 0, ' ')
                       << std::flush;

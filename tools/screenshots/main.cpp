@@ -4,7 +4,7 @@
 #include "app/protocol.h"
 #include "app/wait.h"
 #include "editors/vteditor.h"
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "tools/simulator/pty_server.h"
 
 #include <QAction>

@@ -5,7 +5,7 @@
 // after device. Plain C++: the command-line tool drives it over a port, the
 // tests over the simulator.
 
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 
 #include <atomic>
 #include <chrono>

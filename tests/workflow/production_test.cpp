@@ -1,7 +1,7 @@
 // Parameters set per run, backups, verified writes and the production line,
 // against scripted sessions and the simulated sample devices.
-#include "app/compare.h"
-#include "app/production.h"
+#include "workflow/compare.h"
+#include "workflow/production.h"
 #include "model/errors.h"
 #include "tests/tools/device_fixture.h"
 #include "tools/cli/production_session.h"

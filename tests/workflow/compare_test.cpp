@@ -1,6 +1,6 @@
 // Comparing configurations parameter by parameter, on the sample devices.
-#include "app/compare.h"
-#include "app/workflow.h"
+#include "workflow/compare.h"
+#include "workflow/workflow.h"
 #include "model/errors.h"
 #include "tests/tools/device_fixture.h"
 

@@ -1,4 +1,4 @@
-#include "app/production.h"
+#include "workflow/production.h"
 
 #include "model/catalogue_check.h"
 #include "model/errors.h"

@@ -1,5 +1,5 @@
 // Failures caused by a faulty description are reported as that fault, naming the item.
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "model/errors.h"
 #include "tests/tools/device_fixture.h"
 #include "tools/cli/device_session.h"

@@ -1,5 +1,5 @@
 // The shared read and write workflows against the simulator on a pseudo-terminal.
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "model/errors.h"
 #include "tests/tools/device_fixture.h"
 #include "tools/cli/device_session.h"
@@ -51,8 +51,8 @@ protected:
 
     TConfigModelPtr Read(const std::string &password = "")
     {
-        return ReadConfiguration(*link, State(), password, dir.Path(), [this](const std::string &text) {
-            progress.push_back(text);
+        return ReadConfiguration(*link, State(), password, dir.Path(), [this](const TJobProgress &shown) {
+            progress.push_back(shown.status);
         });
     }
 
@@ -163,7 +163,7 @@ TEST_F(WorkflowTest, WriteSendsChunksOfAtMostTheChunkSize)
     b.SetText(std::string(130, 'B'));
     device->ResetCounts();
     std::vector<std::string> shown;
-    WriteConfiguration(*link, model.get(), State(), "", [&](const std::string &text) { shown.push_back(text); });
+    WriteConfiguration(*link, model.get(), State(), "", [&](const TJobProgress &p) { shown.push_back(p.status); });
     // 64 bytes: one request; 65 bytes: two; an empty block: one request without data.
     EXPECT_EQ(device->CommandCount(cmdWriteBlock), 4);
     EXPECT_EQ(shown, (std::vector<std::string>{"0/64 #1", "1/65 #1", "1/65 #1", "2/0 #1"}));
@@ -195,7 +195,8 @@ TEST_F(WorkflowTest, WriteGivesUpOnAChunkAfterFiftyAttempts)
     TConfigModelPtr model = Read();
     server->SetFaultScript([](const TExchangeInfo &) { return TFault::Drop; });
     device->ResetCounts();
-    EXPECT_EQ(WriteError(model.get(), State()), "Нет связи с устройством");
+    // The first chunk may have reached the device: the technician is told to write again.
+    EXPECT_EQ(WriteError(model.get(), State()), std::string("Нет связи с устройством\n") + kMsgWriteInterrupted);
 }
 
 TEST(KeyCodeText, ByTheItemsType)
@@ -205,4 +206,87 @@ TEST(KeyCodeText, ByTheItemsType)
     EXPECT_EQ(KeyCodeText("dec_array", {12, 255}), "12255");
     EXPECT_EQ(KeyCodeText("int", {1, 2}), "");
     EXPECT_EQ(KeyCodeText("", {1}), "");
+}
+
+namespace {
+
+// Sets the cancel flag once the link has performed `after` requests of a kind,
+// as a click on "Отмена" would while that request is on the wire.
+class TCancellingLink : public IDeviceLink {
+public:
+    TCancellingLink(IDeviceLink &inner, std::uint8_t kind, int after) : m_inner(inner), m_kind(kind), m_after(after) {}
+    std::uint8_t Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data) override
+    {
+        const std::uint8_t result = m_inner.Request(kind, block, offset, data);
+        if (kind == m_kind && ++m_seen == m_after)
+            m_cancelled = true;
+        return result;
+    }
+    void Pause(std::chrono::milliseconds duration) override { m_inner.Pause(std::min(duration, 50ms)); }
+    bool CancelRequested() const override { return m_cancelled; }
+
+private:
+    IDeviceLink &m_inner;
+    std::uint8_t m_kind;
+    int m_after;
+    int m_seen = 0;
+    bool m_cancelled = false;
+};
+
+} // namespace
+
+TEST_F(WorkflowTest, CancelEndsEachJobAtTheNextRequestWithItsMessage)
+{
+    const struct {
+        const char *job;
+        std::uint8_t cancelAfter;
+        int count;
+        const char *message; // "" for a key wait, cancelled without a word
+        int blockWrites;     // requests that reached the device
+        bool deviceChanged;
+    } cases[] = {
+        {"read", opPassword, 1, kMsgReadCancelled, 0, false},
+        {"read", opReadBlock, 1, kMsgReadCancelled, 0, false},
+        {"write", opPassword, 1, kMsgWriteCancelled, 0, false},
+        {"write", opWriteBlock, 1, kMsgWriteInterrupted, 1, true},
+        {"write", opWriteBlock, 2, kMsgWriteInterrupted, 2, true},
+        {"key", opKeyReadStart, 1, "", 0, false},
+        {"key", opKeyReadPoll, 2, "", 0, false},
+    };
+    for (const auto &c : cases) {
+        Start({.hardwareCode = 20, .softwareVersion = 1, .blocks = {Bytes(128, 0x11), {1, 2, 3}}, .keyCode = {1},
+               .keyAfterPolls = 100});
+        const TConfigModelPtr model = Read();
+        const std::string before = HexDump(device->Block(0));
+        model->ValueDocument().AsNode().SelectSingle("/config/big/value").SetText(std::string(256, '2'));
+        device->ResetCounts();
+        TCancellingLink cancelling(*link, c.cancelAfter, c.count);
+        std::string message = MessageOf([&] {
+            if (c.job == std::string("read"))
+                ReadConfiguration(cancelling, State(), "", dir.Path(), nullptr);
+            else if (c.job == std::string("write"))
+                WriteConfiguration(cancelling, model.get(), State(), "", nullptr);
+            else
+                WaitForKey(cancelling, nullptr, 1ms);
+        });
+        const std::string what = std::string(c.job) + " after " + std::to_string(c.count) + " of " +
+                                 std::to_string(c.cancelAfter);
+        EXPECT_EQ(message, c.message) << what;
+        EXPECT_EQ(device->CommandCount(cmdWriteBlock), c.blockWrites) << what;
+        EXPECT_EQ(HexDump(device->Block(0)) != before, c.deviceChanged) << what;
+        // Nothing more goes out after the cancel, but the key mode is always switched off.
+        EXPECT_EQ(device->CommandCount(cmdKeyReadStop), c.job == std::string("key") ? 1 : 0) << what;
+        EXPECT_EQ(device->CommandCount(cmdReadBlock), c.cancelAfter == opReadBlock ? 1 : 0) << what;
+    }
+}
+
+TEST_F(WorkflowTest, KeyWaitWithoutAKeyEndsAtTheTenthTickAndSaysNothingWasRead)
+{
+    Start({.hardwareCode = 20, .softwareVersion = 1, .keyCode = {1}, .keyAfterPolls = 100});
+    std::vector<int> ticks;
+    const TKeyWaitResult result = WaitForKey(*link, [&](const TJobProgress &p) { ticks.push_back(p.done); }, 1ms);
+    EXPECT_FALSE(result.key);
+    EXPECT_EQ(ticks, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(device->CommandCount(cmdKeyReadPoll), 9);
+    EXPECT_EQ(device->CommandCount(cmdKeyReadStop), 0);
 }

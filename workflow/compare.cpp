@@ -1,6 +1,6 @@
-#include "app/compare.h"
+#include "workflow/compare.h"
 
-#include "app/workflow.h"
+#include "workflow/workflow.h"
 #include "model/errors.h"
 #include "model/tools.h"
 #include "model/tree_grid.h"
