@@ -22,8 +22,16 @@ void show(TBoxKind kind, QWidget *parent, const QString &text)
     const QMessageBox::Icon icon = kind == TBoxKind::Error         ? QMessageBox::Critical
                                    : kind == TBoxKind::Information ? QMessageBox::Information
                                                                    : QMessageBox::NoIcon;
-    QMessageBox box(icon, kApplicationTitle, shown, QMessageBox::Ok, parent);
-    box.exec();
+    if (kind == TBoxKind::Plain) {
+        // Shown while the program closes: it must be seen before the window goes.
+        QMessageBox box(icon, kApplicationTitle, shown, QMessageBox::Ok, parent);
+        box.exec();
+        return;
+    }
+    // Window-modal without a nested event loop: the caller goes on at once.
+    auto *box = new QMessageBox(icon, kApplicationTitle, shown, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 } // namespace

@@ -47,19 +47,22 @@ QString qtext(const std::string &text)
     return QString::fromStdString(text);
 }
 
-// The settings-file dialog: ".cfg" by default; an existing file to open, or
-// a file to save into (asking before an existing one is overwritten). Empty
-// when cancelled.
-QString chooseSettingsFile(QWidget *parent, QFileDialog::AcceptMode mode)
+// The settings-file dialog, window-modal: ".cfg" by default; an existing file
+// to open, or a file to save into (asking before an existing one is
+// overwritten). accepted runs with the file chosen; nothing runs on Cancel.
+void chooseSettingsFile(QWidget *parent, QFileDialog::AcceptMode mode, std::function<void(const QString &)> accepted)
 {
-    QFileDialog dialog(parent);
-    dialog.setAcceptMode(mode);
-    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QStringLiteral("cfg"));
-    dialog.setNameFilter(kFileFilter);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().front();
+    auto *dialog = new QFileDialog(parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog->setDefaultSuffix(QStringLiteral("cfg"));
+    dialog->setNameFilter(kFileFilter);
+    QObject::connect(dialog, &QFileDialog::fileSelected, parent, [accepted = std::move(accepted)](const QString &file) {
+        if (!file.isEmpty())
+            accepted(file);
+    });
+    dialog->open();
 }
 
 } // namespace
@@ -552,9 +555,7 @@ void TfrmMain::acWriteExecute()
 
 void TfrmMain::FileOpen1Execute()
 {
-    const QString fileName = chooseSettingsFile(this, QFileDialog::AcceptOpen);
-    if (!fileName.isEmpty())
-        FileOpen1Accept(fileName);
+    chooseSettingsFile(this, QFileDialog::AcceptOpen, [this](const QString &fileName) { FileOpen1Accept(fileName); });
 }
 
 void TfrmMain::FileOpen1Accept(const QString &fileName)
@@ -569,9 +570,7 @@ void TfrmMain::FileOpen1Accept(const QString &fileName)
 
 void TfrmMain::FileSaveAs1Execute()
 {
-    const QString fileName = chooseSettingsFile(this, QFileDialog::AcceptSave);
-    if (!fileName.isEmpty())
-        FileSaveAs1Accept(fileName);
+    chooseSettingsFile(this, QFileDialog::AcceptSave, [this](const QString &fileName) { FileSaveAs1Accept(fileName); });
 }
 
 void TfrmMain::FileSaveAs1Accept(const QString &fileName)
@@ -584,9 +583,8 @@ void TfrmMain::FileSaveAs1Accept(const QString &fileName)
 
 void TfrmMain::FileCompare1Execute()
 {
-    const QString fileName = chooseSettingsFile(this, QFileDialog::AcceptOpen);
-    if (!fileName.isEmpty())
-        FileCompare1Accept(fileName);
+    chooseSettingsFile(this, QFileDialog::AcceptOpen,
+                       [this](const QString &fileName) { FileCompare1Accept(fileName); });
 }
 
 void TfrmMain::FileCompare1Accept(const QString &fileName)
@@ -610,14 +608,16 @@ void TfrmMain::FileCompare1Accept(const QString &fileName)
 
 void TfrmMain::mnPortClick()
 {
-    bool ok = false;
-    const QString name = QInputDialog::getText(this, QStringLiteral("Настройка подключения"),
-                                               QStringLiteral("Введите название COM-порта:"), QLineEdit::Normal,
-                                               QString::fromStdString(PortThread->PortName()), &ok);
-    if (!ok)
-        return;
-    PortThread->SetPortName(name.toStdString());
-    UserSettings::SetPortName(name);
+    auto *dialog = new QInputDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("Настройка подключения"));
+    dialog->setLabelText(QStringLiteral("Введите название COM-порта:"));
+    dialog->setTextValue(QString::fromStdString(PortThread->PortName()));
+    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString &name) {
+        PortThread->SetPortName(name.toStdString());
+        UserSettings::SetPortName(name);
+    });
+    dialog->open();
 }
 
 void TfrmMain::mnProtocolClick()

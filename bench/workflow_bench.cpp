@@ -7,6 +7,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -109,8 +114,59 @@ void BM_WriteSampleDevice(benchmark::State &state)
     });
 }
 
+// Runs a program with its output thrown away; its exit status, or -1.
+int runQuietly(const std::vector<std::string> &argv)
+{
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (spawned != 0 || waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// configurator-cli read, from the program's start to its exit, next to the
+// floor of the same read measured in this process.
+void BM_CliReadSampleDevice(benchmark::State &state)
+{
+    TBench bench;
+    if (!bench.state.connected) {
+        state.SkipWithError("simulator does not answer");
+        return;
+    }
+    TPortLink port(bench.session->Port());
+    TCountingLink link(port);
+    ReadConfiguration(link, bench.state, "", CATALOGUE_DIR, nullptr);
+    bench.session.reset(); // the port is the program's now
+    const std::string output = (std::filesystem::temp_directory_path() / "configurator-bench.cfg").string();
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const int status = runQuietly({CLI_EXE, "read", "--catalogue", CATALOGUE_DIR, "--port",
+                                       bench.server->PortPath(), "-o", output});
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (status != 0) {
+            state.SkipWithError("configurator-cli read failed");
+            return;
+        }
+    }
+    std::filesystem::remove(output);
+    state.counters["floor_ms"] = link.floorSeconds * 1000;
+    state.counters["ratio_to_floor"] = seconds / static_cast<double>(state.iterations()) / link.floorSeconds;
+}
+
 } // namespace
 
+BENCHMARK(BM_CliReadSampleDevice)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK(BM_ReadSampleDevice)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK(BM_WriteSampleDevice)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 

@@ -31,12 +31,12 @@ rows+=("| soak: workflows | $(grep -o '^soak: [0-9]* workflows[^;]*' <<<"$summar
 rows+=("| soak: workflows that lost data | $(grep -o '[0-9]* lost data' <<<"$summary" | grep -o '^[0-9]*') |")
 
 echo "== benchmarks"
-for bench in link_bench workflow_bench model_bench; do
+for bench in link_bench workflow_bench model_bench window_bench; do
   out=$("$bin/$bench" 2>/dev/null) || status=1
   echo "$out"
   while IFS= read -r line; do
     name=$(awk '{print $1}' <<<"$line")
-    figures=$(grep -o '\(ratio_[a-z_]*\|slowest_ms\|floor_ms\)=[0-9.]*[kM]\?' <<<"$line" | tr '\n' ' ')
+    figures=$(grep -o '\(ratio_[a-z_]*\|slowest_ms\|floor_ms\|longest_gap_ms\)=[0-9.]*[kM]\?' <<<"$line" | tr '\n' ' ')
     [[ $name == BM_* && -n $figures ]] && rows+=("| $bench $name | $figures|")
   done <<<"$out"
 done

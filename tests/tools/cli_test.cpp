@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <thread>
 
 #include <csignal>
 
@@ -334,4 +336,30 @@ TEST_F(CliDeviceTest, StopSignalsLetTheCurrentDeviceFinishAndEndCleanly)
     deploy.Signal(SIGTERM);
     EXPECT_EQ(deploy.ReadLine(10s), "Обработано устройств: 1");
     EXPECT_EQ(deploy.Wait(10s), 0);
+}
+
+TEST_F(CliDeviceTest, CtrlCEndsAWriteAtTheNextRequestAndSaysWhatTheDeviceHolds)
+{
+    const struct {
+        std::uint8_t stalled; // the device stops answering this command
+        int answered;         // after answering it so often
+        const char *message;
+    } cases[] = {
+        {cmdPassword, 0, kMsgWriteCancelled},
+        {cmdWriteBlock, 1, kMsgWriteInterrupted},
+    };
+    for (const auto &c : cases) {
+        std::atomic<int> seen{0};
+        server->SetFaultScript([&](const TExchangeInfo &info) {
+            return info.command == c.stalled && ++seen > c.answered ? TFault::Drop : TFault::None;
+        });
+        TChildProcess write(Command("write", {kSample}), true);
+        for (int i = 0; i < 1000 && seen <= c.answered; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_GT(seen, c.answered);
+        write.Signal(SIGINT);
+        EXPECT_EQ(write.ReadToEnd(10s), std::string(c.message) + "\n");
+        EXPECT_EQ(write.Wait(1s), 130);
+        server->SetFaultScript(nullptr);
+    }
 }

@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-TChildProcess::TChildProcess(const std::vector<std::string> &argv)
+TChildProcess::TChildProcess(const std::vector<std::string> &argv, bool withErrors)
 {
     int fds[2];
     if (::pipe(fds) != 0)
@@ -16,6 +16,8 @@ TChildProcess::TChildProcess(const std::vector<std::string> &argv)
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(fds[1], STDOUT_FILENO);
+        if (withErrors)
+            ::dup2(fds[1], STDERR_FILENO);
         ::close(fds[0]);
         ::close(fds[1]);
         std::vector<char *> args;

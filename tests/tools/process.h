@@ -7,7 +7,8 @@
 // A program run by a test: its standard output is read through a pipe.
 class TChildProcess {
 public:
-    explicit TChildProcess(const std::vector<std::string> &argv);
+    // withErrors: standard error joins standard output.
+    explicit TChildProcess(const std::vector<std::string> &argv, bool withErrors = false);
     ~TChildProcess();
 
     // One line of its output (without the newline); empty at the end or time-out.

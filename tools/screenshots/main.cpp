@@ -117,6 +117,8 @@ int main(int argc, char **argv)
     while (!window.Connected && timer.elapsed() < 5000)
         settle(20);
     window.acRead->trigger();
+    while (window.JobRunning() && timer.elapsed() < 30000)
+        settle(20);
     bool ok = true;
 
     // Reading: the configuration as read, its first block open.
