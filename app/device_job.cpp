@@ -18,15 +18,17 @@ TDeviceJob::~TDeviceJob()
         m_worker.join();
 }
 
-void TDeviceJob::Start(Work work, Progressed progressed, Done done)
+void TDeviceJob::Start(const TDeviceIdentity &pinned, Work work, Progressed progressed, Done done)
 {
     if (m_worker.joinable())
         m_worker.join(); // the previous job has ended: its Finish has run
     m_cancel = false;
     m_running = true;
     m_done = std::move(done);
-    m_worker = std::thread([this, work = std::move(work), progressed = std::move(progressed)] {
+    m_worker = std::thread([this, pinned, work = std::move(work), progressed = std::move(progressed)] {
         TPortLink link(m_port, &m_cancel);
+        if (pinned.present)
+            link.Pin(pinned);
         const TProgress progress = [this, progressed](const TJobProgress &value) {
             if (progressed)
                 QMetaObject::invokeMethod(this, [progressed, value] { progressed(value); }, Qt::QueuedConnection);

@@ -30,7 +30,8 @@ public:
     ~TDeviceJob() override;
 
     bool Running() const { return m_running; }
-    void Start(Work work, Progressed progressed, Done done);
+    // The job talks to the pinned device only (see TPortLink::Pin).
+    void Start(const TDeviceIdentity &pinned, Work work, Progressed progressed, Done done);
     void Cancel() { m_cancel = true; }
     bool CancelRequested() const { return m_cancel; }
 

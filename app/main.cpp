@@ -1,6 +1,7 @@
 #include "app/main.h"
 
 #include "workflow/compare.h"
+#include "workflow/production.h"
 #include "app/compare_dialog.h"
 #include "app/error_box.h"
 #include "app/FormSize.h"
@@ -163,6 +164,13 @@ void TfrmMain::CreateActions()
         mnProtocolClick();
     });
 
+    mnVerify = new QAction(QStringLiteral("Проверять запись"), this);
+    mnVerify->setObjectName("mnVerify");
+    mnVerify->setCheckable(true);
+    mnVerify->setChecked(UserSettings::VerifyWrites());
+    mnVerify->setToolTip(QStringLiteral("После записи прочитать устройство и сравнить с записанным"));
+    connect(mnVerify, &QAction::toggled, this, [](bool verify) { UserSettings::SetVerifyWrites(verify); });
+
     mnPort = new QAction(QStringLiteral("Порт..."), this);
     mnPort->setObjectName("mnPort");
     connect(mnPort, &QAction::triggered, this, &TfrmMain::mnPortClick);
@@ -178,6 +186,7 @@ void TfrmMain::CreateActions()
     QMenu *device = menuBar()->addMenu(QStringLiteral("&Устройство"));
     device->addAction(acRead);
     device->addAction(acWrite);
+    device->addAction(mnVerify);
     device->addSeparator();
     device->addAction(mnPort);
 
@@ -474,7 +483,7 @@ void TfrmMain::RunJob(const QString &title, bool withDialog, TDeviceJob::Work wo
             m_waitDialog->ProgressBar1->setValue(progress.done * kProgressStep);
         }
     };
-    m_job->Start(std::move(work), progressed,
+    m_job->Start(Identity, std::move(work), progressed,
                  [this, succeeded = std::move(succeeded), failed = std::move(failed)](std::exception_ptr failure) {
                      JobProgress->hide();
                      m_inputBlock.reset();
@@ -533,17 +542,29 @@ void TfrmMain::acWriteExecute()
         const TDeviceState device = DeviceState();
         if (!device.connected || device.chunkSize == 0)
             throw EConfigError(kMsgNotConnected);
-        // Everything is encoded here, before the worker sends anything; the worker never touches the model.
+        // Everything is encoded here, before the worker sends anything; the worker never touches the
+        // shown model, and verifies against a copy of its own.
         auto plan = std::make_shared<const TWritePlan>(PlanWrite(*Model));
+        TConfigModelPtr written = mnVerify->isChecked() ? CopyConfiguration(*Model, m_options.catalogueDir) : nullptr;
         const std::uint64_t serial = Identity.serialNumber;
         const std::string password = Edit1->text().toStdString();
+        const std::filesystem::path catalogue = m_options.catalogueDir;
         RunJob(
             QStringLiteral("Запись"), true,
-            [=](IDeviceLink &link, const TProgress &progress) { SendPlan(link, *plan, device, password, progress); },
-            [this, serial] {
+            [=](IDeviceLink &link, const TProgress &progress) {
+                SendPlan(link, *plan, device, password, progress);
+                if (!written)
+                    return;
+                try {
+                    VerifyConfiguration(link, *written, device, password, catalogue, progress);
+                } catch (const EJobCancelled &) {
+                    throw EJobCancelled(kMsgVerifyCancelled);
+                }
+            },
+            [this, serial, verified = written != nullptr] {
                 if (InterruptedSerial == serial)
                     InterruptedSerial.reset();
-                ShowInformationBox(this, QString::fromUtf8(kMsgWritten));
+                ShowInformationBox(this, QString::fromUtf8(verified ? kMsgWrittenAndVerified : kMsgWritten));
             },
             [this, serial](const std::exception &e) {
                 if (dynamic_cast<const EWriteInterrupted *>(&e))

@@ -95,6 +95,7 @@ public:
     QAction *acWrite = nullptr;
     QAction *mnProtocol = nullptr;
     QAction *mnPort = nullptr;
+    QAction *mnVerify = nullptr; // "Проверять запись": a write reads the device back and compares
     QMenu *PopupMenu1 = nullptr;
     QAction *N3 = nullptr; // the grid's context-menu entry: "Считать", "Добавить" or "Удалить"
     TFormSize *FormSize1 = nullptr;

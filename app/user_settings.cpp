@@ -19,6 +19,7 @@ std::unique_ptr<QSettings> store()
 
 const QString kPort = QStringLiteral("Port");
 const QString kProtocolVisible = QStringLiteral("frmProtocol/Visible");
+const QString kVerifyWrites = QStringLiteral("VerifyWrites");
 
 } // namespace
 
@@ -48,6 +49,16 @@ bool SetProtocolVisible(bool visible)
     settings->setValue(kProtocolVisible, visible ? 1 : 0);
     settings->sync();
     return settings->status() == QSettings::NoError;
+}
+
+bool VerifyWrites()
+{
+    return store()->value(kVerifyWrites, true).toBool();
+}
+
+void SetVerifyWrites(bool verify)
+{
+    store()->setValue(kVerifyWrites, verify);
 }
 
 } // namespace UserSettings

@@ -17,4 +17,8 @@ std::optional<bool> ProtocolVisible();
 // False when the store cannot be written.
 bool SetProtocolVisible(bool visible);
 
+// Whether a write reads the device back and compares; on unless turned off.
+bool VerifyWrites();
+void SetVerifyWrites(bool verify);
+
 } // namespace UserSettings

@@ -3,6 +3,7 @@
 #include "model/errors.h"
 #include "model/tools.h"
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -62,6 +63,31 @@ void refuseEntityReferences(xml::Node root)
             if (child.IsElement())
                 pending.push_back(child);
         }
+    }
+}
+
+// A variable array holds between its min and max elements: a settings file,
+// a device or an edited document may hold any number, and nothing sends or
+// shows more than the description allows.
+void checkArrayCounts(xml::Node block, xml::Node config, const std::function<xml::Node(const std::string &)> &findArray)
+{
+    if (!block || !config)
+        return;
+    for (xml::Node parameter : ChildElements(block)) {
+        const xml::Node elementTemplate = firstElementChild(parameter);
+        const xml::Node array = elementTemplate ? findArray(GetAttribute(elementTemplate, "array")) : xml::Node();
+        if (!array)
+            continue;
+        const xml::Node container = config.ChildElement(GetAttribute(parameter, "name"));
+        if (!container)
+            continue;
+        const int count = static_cast<int>(ChildElements(container).size());
+        const bool tooMany = HasAttribute(array, "max") && count > GetIntAttribute(array, "max");
+        const bool tooFew = HasAttribute(array, "min") && count < GetIntAttribute(array, "min");
+        if (tooMany || tooFew)
+            throw EConfigError(Format("Параметр \"%s\": %d элементов, допустимо от %s до %s.",
+                                      GetAttribute(parameter, "caption").c_str(), count,
+                                      GetAttribute(array, "min", "0").c_str(), GetAttribute(array, "max", "—").c_str()));
     }
 }
 
@@ -153,7 +179,7 @@ int TXmlConfigModel::BlockSize(xml::Node)
     return 0;
 }
 
-int TXmlConfigModel::DecodeBlock(xml::Node, xml::Node, const Bytes &data, int start)
+int TXmlConfigModel::DecodeBlock(xml::Node block, xml::Node, const Bytes &data, int start)
 {
     const std::string text(data.begin(), data.end());
     xml::ParseError error;
@@ -166,6 +192,7 @@ int TXmlConfigModel::DecodeBlock(xml::Node, xml::Node, const Bytes &data, int st
         throw EConfigError(Format("Блок настроек не содержит элемента config (корневой элемент \"%s\").",
                                   source ? source.Name().c_str() : ""));
     refuseEntityReferences(source);
+    checkArrayCounts(block, source, [this](const std::string &name) { return FindArray(name); });
     const xml::Node target = ValueDoc.AsNode().SelectSingle("/config");
     if (!target)
         throw EConfigError("Файл не содержит настроек устройства.");
@@ -184,6 +211,7 @@ Bytes TXmlConfigModel::EncodeBlock(xml::Node block, xml::Node)
     xml::Document document = NewValueDocument();
     const xml::Node target = document.DocumentElement();
     const xml::Node source = ValueDoc.AsNode().SelectSingle("/config");
+    checkArrayCounts(block, source, [this](const std::string &name) { return FindArray(name); });
     std::set<std::string> names;
     for (xml::Node item : ChildElements(block, "item"))
         names.insert(GetAttribute(item, "name"));
@@ -191,6 +219,14 @@ Bytes TXmlConfigModel::EncodeBlock(xml::Node block, xml::Node)
         if (names.count(element.Name()))
             target.AppendChild(element.CloneInto(document));
     return ToBytes(DocumentToText(document));
+}
+
+void TXmlConfigModel::LoadFromFile(const std::string &fileName)
+{
+    TAbstractConfigModel::LoadFromFile(fileName);
+    const xml::Node config = ValueDoc.DocumentElement();
+    for (xml::Node block : ChildElements(Device, "block"))
+        checkArrayCounts(block, config, [this](const std::string &name) { return FindArray(name); });
 }
 
 // ------------------------------------------------------- variable arrays

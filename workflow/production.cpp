@@ -224,6 +224,7 @@ TDeviceOutcome serve(IDeviceSession &session, IConfigModel &templateModel, const
         for (const TOverride &override : options.overrides)
             ApplyOverride(*model, override);
         IDeviceLink &link = session.Link();
+        link.Pin(report.identity);
         if (options.backupDir)
             outcome.backup = BackupConfiguration(link, report.state, report.serialNumber, options.passwordField,
                                                  options.catalogueDir, *options.backupDir, progress);
@@ -239,11 +240,6 @@ TDeviceOutcome serve(IDeviceSession &session, IConfigModel &templateModel, const
 }
 
 } // namespace
-
-std::string SerialText(std::uint64_t serialNumber)
-{
-    return Format("%.8llX", static_cast<unsigned long long>(serialNumber));
-}
 
 std::filesystem::path BackupConfiguration(IDeviceLink &link, const TDeviceState &device, std::uint64_t serialNumber,
                                           const std::string &passwordField, const std::filesystem::path &catalogueDir,
@@ -283,18 +279,27 @@ void VerifyConfiguration(IDeviceLink &link, IConfigModel &written, const TDevice
                          const std::string &passwordField, const std::filesystem::path &catalogueDir,
                          const TProgress &progress)
 {
-    const TConfigModelPtr readBack = ReadConfiguration(link, device, passwordField, catalogueDir, progress);
-    // XML block texts carry the value document's hw and sw: both sides get the written ones.
-    const xml::Node writtenRoot = written.ValueDocument().DocumentElement();
-    const xml::Node readRoot = readBack->ValueDocument().DocumentElement();
-    for (const char *name : {"hw", "sw"})
-        if (const auto text = writtenRoot ? writtenRoot.Attribute(name) : std::nullopt; text && readRoot)
-            readRoot.SetAttribute(name, *text);
+    std::vector<Bytes> received;
+    const TConfigModelPtr readBack =
+        ReadConfiguration(link, device, passwordField, catalogueDir, progress, &received);
     std::vector<Bytes> expected;
-    std::vector<Bytes> actual;
     ExplainDescriptionFailure(written, [&] { expected = EncodeBlocks(written); });
-    ExplainDescriptionFailure(*readBack, [&] { actual = EncodeBlocks(*readBack); });
-    if (const auto difference = FirstDifference(expected, actual))
+    // The bytes the device gives back are the bytes that were written: that settles it, even for
+    // values that reading shows otherwise (characters the reading filter turns into spaces).
+    auto difference = FirstDifference(expected, received);
+    if (difference && StorageFormatOf(written.DeviceElement()) == TStorageFormat::Xml) {
+        // A device may lay its XML texts out its own way: then the values are compared, re-encoded
+        // with the written model's hw and sw, which the block texts carry.
+        const xml::Node writtenRoot = written.ValueDocument().DocumentElement();
+        const xml::Node readRoot = readBack->ValueDocument().DocumentElement();
+        for (const char *name : {"hw", "sw"})
+            if (const auto text = writtenRoot ? writtenRoot.Attribute(name) : std::nullopt; text && readRoot)
+                readRoot.SetAttribute(name, *text);
+        std::vector<Bytes> actual;
+        ExplainDescriptionFailure(*readBack, [&] { actual = EncodeBlocks(*readBack); });
+        difference = FirstDifference(expected, actual);
+    }
+    if (difference)
         throw EConfigError(Format(kMsgVerifyFailed, difference->block, difference->offset));
 }
 

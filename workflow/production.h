@@ -19,6 +19,7 @@
 struct TDeviceReport {
     TDeviceState state; // connected false: no device answers
     std::uint64_t serialNumber = 0;
+    TDeviceIdentity identity; // the whole identification, which the job pins
 };
 
 // The port as the production line uses it: identification reports to wait
@@ -31,8 +32,6 @@ public:
     virtual IDeviceLink &Link() = 0;
 };
 
-// A serial number as the status bar and the file names show it ("%.8llX").
-std::string SerialText(std::uint64_t serialNumber);
 
 // Reads the device and saves its configuration as
 // backupDir/<serial>-<YYYYMMDD-HHMMSS>.cfg, creating the folder; "-2", "-3"...

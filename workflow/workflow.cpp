@@ -2,6 +2,7 @@
 
 #include "model/catalogue_check.h"
 #include "model/errors.h"
+#include "model/tools.h"
 #include "model_bin/model_bin.h"
 #include "model_xml/model_xml.h"
 
@@ -91,7 +92,25 @@ void RegisterConfigModels()
 
 std::uint8_t TPortLink::Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data)
 {
-    return m_port.Request(kind, block, offset, data);
+    const std::uint8_t result = m_port.Request(kind, block, offset, data);
+    // A failed exchange may mean that another device is there now: its answers belong to no job of ours.
+    if (result != rsOk)
+        ConfirmDevice();
+    return result;
+}
+
+void TPortLink::ConfirmDevice()
+{
+    if (!m_pinned)
+        return;
+    const TDeviceIdentity now = m_port.Identify();
+    if (now.present && !now.SameDevice(*m_pinned))
+        throw EDeviceSwapped(Format(kMsgOtherDevice, SerialText(now.serialNumber).c_str()));
+}
+
+std::string SerialText(std::uint64_t serialNumber)
+{
+    return Format("%.8llX", static_cast<unsigned long long>(serialNumber));
 }
 
 void TPortLink::Pause(std::chrono::milliseconds duration)
@@ -125,10 +144,13 @@ void SendPassword(IDeviceLink &link, const std::string &passwordField)
     // An answer without data refuses nothing; only a first byte of 1 does.
     if (!data.empty() && data[0] == 1)
         throw EConfigError(kMsgWrongPassword);
+    // The blocks that follow must come from, or go to, the device that took the password.
+    link.ConfirmDevice();
 }
 
 TConfigModelPtr ReadConfiguration(IDeviceLink &link, const TDeviceState &device, const std::string &passwordField,
-                                  const std::filesystem::path &catalogueDir, const TProgress &progress)
+                                  const std::filesystem::path &catalogueDir, const TProgress &progress,
+                                  std::vector<Bytes> *images)
 {
     requireConnected(device);
     TConfigModelPtr model = CreateConfigModel(catalogueDir, device.hardwareCode, device.softwareVersion);
@@ -144,6 +166,11 @@ TConfigModelPtr ReadConfiguration(IDeviceLink &link, const TDeviceState &device,
             Bytes image;
             Bytes chunk;
             do {
+                // The next offset would not fit its 16 bits on the wire: the device sends more than a block can hold.
+                if (image.size() > kLastBlockOffset)
+                    throw EConfigError(Format("Блок \"%s\" длиннее, чем может передать связь: более %d байт.",
+                                              GetAttribute(model->GetBlock(block), "caption").c_str(),
+                                              static_cast<int>(kLastBlockOffset)));
                 chunk.clear();
                 const auto show = [&](int attempt) {
                     const int share = expected > 0 ? static_cast<int>(std::min<std::size_t>(
@@ -159,6 +186,8 @@ TConfigModelPtr ReadConfiguration(IDeviceLink &link, const TDeviceState &device,
                 image.insert(image.end(), chunk.begin(), chunk.end());
             } while (chunk.size() >= device.chunkSize);
             ExplainDescriptionFailure(*model, [&] { DecodeBlock(*model, block, image); });
+            if (images)
+                images->push_back(std::move(image));
         }
     } catch (const EJobCancelled &) {
         throw EJobCancelled(kMsgReadCancelled);
@@ -182,8 +211,10 @@ TWritePlan PlanWrite(IConfigModel &model)
     TWritePlan plan;
     ExplainDescriptionFailure(model, [&] {
         plan.images = EncodeBlocks(model);
-        for (int block = 0; block < static_cast<int>(plan.images.size()); ++block)
+        for (int block = 0; block < static_cast<int>(plan.images.size()); ++block) {
             plan.sizes.push_back(model.BlockSize(model.GetBlock(block)));
+            plan.captions.push_back(GetAttribute(model.GetBlock(block), "caption"));
+        }
     });
     plan.needsPassword = model.NeedsPassword();
     return plan;
@@ -199,6 +230,13 @@ void SendPlan(IDeviceLink &link, const TWritePlan &plan, const TDeviceState &dev
     int total = 0;
     for (const Bytes &image : images)
         total += static_cast<int>(image.size()) + 1;
+    // Offsets are 16 bits on the wire: a longer image would wrap and overwrite its own beginning.
+    const std::size_t longest = (kLastBlockOffset / device.chunkSize + 1) * device.chunkSize;
+    for (std::size_t block = 0; block < images.size(); ++block)
+        if (images[block].size() > longest)
+            throw EConfigError(Format("Блок \"%s\" слишком велик для передачи: %d байт, не более %d.",
+                                      block < plan.captions.size() ? plan.captions[block].c_str() : "",
+                                      static_cast<int>(images[block].size()), static_cast<int>(longest)));
     bool blockSent = false;
     try {
         if (plan.needsPassword)

@@ -42,21 +42,43 @@ public:
     virtual std::uint8_t Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data) = 0;
     virtual void Pause(std::chrono::milliseconds duration) = 0;
     virtual bool CancelRequested() const { return false; }
+    // The device the job started with: from now on the link makes sure that
+    // it still talks to that one (see TPortLink).
+    virtual void Pin(const TDeviceIdentity &) {}
+    // Asks the device who it is and raises EDeviceSwapped when another one
+    // answers (called after the password, before the first block).
+    virtual void ConfirmDevice() {}
+};
+
+// Another device answers where the job's device did: after an unplug, or a
+// device swapped behind the same port name.
+class EDeviceSwapped : public EConfigError {
+public:
+    using EConfigError::EConfigError;
+    const char *ClassName() const override { return "EDeviceSwapped"; }
 };
 
 // The port worker as a link; cancelled when the flag, if any, is set. Its
-// pauses end early once the flag is set.
+// pauses end early once the flag is set. Once pinned to a device, every
+// failed request is followed by an identification, and another device
+// answering ends the job with EDeviceSwapped.
 class TPortLink : public IDeviceLink {
 public:
     explicit TPortLink(TPortThread &port, const std::atomic<bool> *cancel = nullptr) : m_port(port), m_cancel(cancel) {}
     std::uint8_t Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data) override;
     void Pause(std::chrono::milliseconds duration) override;
     bool CancelRequested() const override { return m_cancel && m_cancel->load(); }
+    void Pin(const TDeviceIdentity &identity) override { m_pinned = identity; }
+    void ConfirmDevice() override;
 
 private:
     TPortThread &m_port;
     const std::atomic<bool> *m_cancel;
+    std::optional<TDeviceIdentity> m_pinned;
 };
+
+// A serial number as the status bar and the file names show it ("%.8llX").
+std::string SerialText(std::uint64_t serialNumber);
 
 // How far a job has come.
 struct TJobProgress {
@@ -110,11 +132,13 @@ Bytes PasswordBytes(const std::string &field);
 // устройством." when all fail, "Введен не верный пароль" when refused.
 void SendPassword(IDeviceLink &link, const std::string &passwordField);
 
-// Reads the whole configuration of the connected device into a new model.
+// Reads the whole configuration of the connected device into a new model;
+// images, if given, receive the block images as the device sent them.
 // Raises the workflow's messages on failure ("Чтение прервано." when
 // cancelled); nothing outside is changed.
 TConfigModelPtr ReadConfiguration(IDeviceLink &link, const TDeviceState &device, const std::string &passwordField,
-                                  const std::filesystem::path &catalogueDir, const TProgress &progress);
+                                  const std::filesystem::path &catalogueDir, const TProgress &progress,
+                                  std::vector<Bytes> *images = nullptr);
 
 // Writes the model into the connected device. Every block is encoded before
 // anything is sent, so a bad value never leaves the device half-configured.
@@ -128,7 +152,8 @@ void WriteConfiguration(IDeviceLink &link, IConfigModel *model, const TDeviceSta
 // and sends on a worker).
 struct TWritePlan {
     std::vector<Bytes> images;
-    std::vector<int> sizes; // BlockSize of each block, for the progress text
+    std::vector<int> sizes;           // BlockSize of each block, for the progress text
+    std::vector<std::string> captions; // of each block, for messages
     bool needsPassword = false;
 };
 // Encodes every block; raises the model's message for a value that does not fit.
@@ -186,3 +211,7 @@ inline constexpr const char *kMsgWriteInterrupted =
 inline constexpr const char *kMsgNoKey = "Ключ не считан.";
 inline constexpr const char *kMsgVerifyCancelled = "Настройки записаны, проверка прервана.";
 inline constexpr const char *kMsgPortBusy = "Порт занят другой программой";
+inline constexpr const char *kMsgOtherDevice = "Подключено другое устройство (SN %s). Операция прервана.";
+
+// Block offsets travel as 16 bits: the last offset a request can name.
+inline constexpr std::size_t kLastBlockOffset = 0xFFFF;

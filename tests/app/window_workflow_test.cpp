@@ -105,7 +105,8 @@ TEST_F(WindowWorkflowTest, BinaryDeviceReadEditWriteByteForByte)
 
     Trigger(window->acWrite);
     ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
-    ASSERT_EQ(informations, (std::vector<QString>{"Настройки записаны"}));
+    // Read back and compared, as a write in the window always is unless turned off.
+    ASSERT_EQ(informations, (std::vector<QString>{"Настройки записаны и проверены"}));
 
     // What the device got is what the edited settings encode to, value by value.
     const TConfigModelPtr expected = LoadSample("transmitter-binary.cfg");
@@ -277,7 +278,7 @@ TEST_F(WindowWorkflowTest, AnInterruptedWriteIsSaidUntilTheDeviceIsWrittenInFull
     EXPECT_EQ(window->StatusPanel(1)->text(), kMsgWriteInterrupted);
     server->SetFaultScript(nullptr);
     Trigger(window->acWrite);
-    EXPECT_EQ(informations.back(), kMsgWritten);
+    EXPECT_EQ(informations.back(), kMsgWrittenAndVerified);
     EXPECT_TRUE(window->StatusPanel(1)->text().isEmpty());
 }
 

@@ -210,27 +210,30 @@ TEST(KeyCodeText, ByTheItemsType)
 
 namespace {
 
-// Sets the cancel flag once the link has performed `after` requests of a kind,
-// as a click on "Отмена" would while that request is on the wire.
-class TCancellingLink : public IDeviceLink {
-public:
-    TCancellingLink(IDeviceLink &inner, std::uint8_t kind, int after) : m_inner(inner), m_kind(kind), m_after(after) {}
+// Watches the requests of a job: after each one performed, afterRequest runs
+// with its kind (it may cancel the job or swap the device); pauses are cut
+// short so that long jobs stay quick.
+struct TWatchedLink : IDeviceLink {
+    explicit TWatchedLink(IDeviceLink &link, std::chrono::milliseconds longestPause = 50ms)
+        : inner(link), longestPause(longestPause)
+    {
+    }
     std::uint8_t Request(std::uint8_t kind, std::int32_t block, std::int32_t offset, Bytes &data) override
     {
-        const std::uint8_t result = m_inner.Request(kind, block, offset, data);
-        if (kind == m_kind && ++m_seen == m_after)
-            m_cancelled = true;
+        const std::uint8_t result = inner.Request(kind, block, offset, data);
+        if (afterRequest)
+            afterRequest(kind);
         return result;
     }
-    void Pause(std::chrono::milliseconds duration) override { m_inner.Pause(std::min(duration, 50ms)); }
-    bool CancelRequested() const override { return m_cancelled; }
+    void Pause(std::chrono::milliseconds duration) override { inner.Pause(std::min(duration, longestPause)); }
+    bool CancelRequested() const override { return cancelled; }
+    void Pin(const TDeviceIdentity &identity) override { inner.Pin(identity); }
+    void ConfirmDevice() override { inner.ConfirmDevice(); }
 
-private:
-    IDeviceLink &m_inner;
-    std::uint8_t m_kind;
-    int m_after;
-    int m_seen = 0;
-    bool m_cancelled = false;
+    IDeviceLink &inner;
+    std::chrono::milliseconds longestPause;
+    std::function<void(std::uint8_t kind)> afterRequest;
+    bool cancelled = false;
 };
 
 } // namespace
@@ -260,7 +263,12 @@ TEST_F(WorkflowTest, CancelEndsEachJobAtTheNextRequestWithItsMessage)
         const std::string before = HexDump(device->Block(0));
         model->ValueDocument().AsNode().SelectSingle("/config/big/value").SetText(std::string(256, '2'));
         device->ResetCounts();
-        TCancellingLink cancelling(*link, c.cancelAfter, c.count);
+        int seen = 0;
+        TWatchedLink cancelling(*link);
+        cancelling.afterRequest = [&](std::uint8_t kind) {
+            if (kind == c.cancelAfter && ++seen == c.count)
+                cancelling.cancelled = true;
+        };
         std::string message = MessageOf([&] {
             if (c.job == std::string("read"))
                 ReadConfiguration(cancelling, State(), "", dir.Path(), nullptr);
@@ -289,4 +297,70 @@ TEST_F(WorkflowTest, KeyWaitWithoutAKeyEndsAtTheTenthTickAndSaysNothingWasRead)
     EXPECT_EQ(ticks, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(device->CommandCount(cmdKeyReadPoll), 9);
     EXPECT_EQ(device->CommandCount(cmdKeyReadStop), 0);
+}
+
+TEST_F(WorkflowTest, AJobEndsWhenAnotherDeviceAnswersInsteadOfItsOwn)
+{
+    const std::string port = (dir.Path() / "port").string();
+    const struct {
+        const char *job;
+        std::uint8_t swapAfter;
+        std::string message;
+    } cases[] = {
+        {"read", opReadBlock, "Подключено другое устройство (SN BBBB0002). Операция прервана."},
+        {"write", opWriteBlock,
+         std::string("Подключено другое устройство (SN BBBB0002). Операция прервана.\n") + kMsgWriteInterrupted},
+    };
+    for (const auto &c : cases) {
+        const TDeviceConfig first{.hardwareCode = 20, .softwareVersion = 1, .serialNumber = 0xAAAA0001,
+                                  .blocks = {Bytes(128, 0x11), {1, 2, 3}}};
+        Start(first);
+        ASSERT_TRUE(server->SetLink(port));
+        session->Port().SetPortName(port);
+        const TConfigModelPtr model = Read();
+        const TDeviceIdentity pinned = session->Identify();
+        ASSERT_TRUE(pinned.present);
+        TDeviceConfig second = first;
+        second.serialNumber = 0xBBBB0002;
+        bool swapped = false;
+        TWatchedLink watched(*link);
+        watched.afterRequest = [&](std::uint8_t kind) {
+            // The first device is unplugged and the second comes up under the same name.
+            if (kind == c.swapAfter && !swapped) {
+                swapped = true;
+                Serve(second);
+                ASSERT_TRUE(server->SetLink(port));
+            }
+        };
+        watched.Pin(pinned);
+        const std::string message = MessageOf([&] {
+            if (c.job == std::string("read"))
+                ReadConfiguration(watched, State(), "", dir.Path(), nullptr);
+            else
+                WriteConfiguration(watched, model.get(), State(), "", nullptr);
+        });
+        EXPECT_EQ(message, c.message) << c.job;
+        // Nothing of the job reached the second device.
+        EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0) << c.job;
+        EXPECT_EQ(device->CommandCount(cmdReadBlock), 0) << c.job;
+        EXPECT_EQ(device->CommandCount(cmdPassword), 0) << c.job;
+    }
+}
+
+TEST_F(WorkflowTest, BlocksBeyondSixteenBitOffsetsAreRefusedWholeOnBothSides)
+{
+    // Written: refused before anything is sent.
+    dir.Write("big.xml", R"(<devices><device hw="40"><block caption="Память"><item name="m" type="hex_array"
+        size="70000"/></block></device></devices>)");
+    Start({.hardwareCode = 40, .softwareVersion = 1, .chunkSize = 248, .blocks = {Bytes(70000, 0x22)}});
+    const TConfigModelPtr model = CreateConfigModel(dir.Path(), 40, 1);
+    ASSERT_TRUE(model);
+    model->DecodeBlock(model->GetBlock(0), xml::Node(), Bytes(70000, 0x33), 1);
+    EXPECT_EQ(WriteError(model.get(), State()), "Блок \"Память\" слишком велик для передачи: 70000 байт, не более 65720.");
+    EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0);
+    // Read: ends at the last offset the wire can name instead of wrapping round for ever.
+    TWatchedLink quick(*link, 0ms);
+    EXPECT_EQ(MessageOf([&] { ReadConfiguration(quick, State(), "", dir.Path(), nullptr); }),
+              "Блок \"Память\" длиннее, чем может передать связь: более 65535 байт.");
+    EXPECT_EQ(device->CommandCount(cmdReadBlock), 65536 / 248 + 1);
 }

@@ -35,8 +35,10 @@ TConfigModelPtr ReadFromPort(const std::string &port, const TArgs &args)
 {
     TStopSignals signals;
     TDeviceSession session(port);
-    const TDeviceState device = StateOf(connectedIdentity(session));
+    const TDeviceIdentity identity = connectedIdentity(session);
+    const TDeviceState device = StateOf(identity);
     TPortLink link(session.Port(), &signals.Flag());
+    link.Pin(identity);
     TProgressLine progress;
     return ReadConfiguration(link, device, args.Value("password", ""), CatalogueDir(args), progress.Callback());
 }
@@ -49,8 +51,10 @@ int CmdRead(const TArgs &args)
         throw std::invalid_argument("read needs -o FILE.cfg");
     TStopSignals signals;
     TDeviceSession session(port);
-    const TDeviceState device = StateOf(connectedIdentity(session));
+    const TDeviceIdentity identity = connectedIdentity(session);
+    const TDeviceState device = StateOf(identity);
     TPortLink link(session.Port(), &signals.Flag());
+    link.Pin(identity);
     TConfigModelPtr model;
     {
         TProgressLine progress;
@@ -71,6 +75,7 @@ int CmdWrite(const TArgs &args)
     const TDeviceIdentity ident = connectedIdentity(session);
     const TDeviceState device = StateOf(ident);
     TPortLink link(session.Port(), &signals.Flag());
+    link.Pin(ident);
     const std::string password = args.Value("password", "");
     if (const auto backupDir = args.Value("backup")) {
         // Nothing is read for a backup that the write would refuse anyway.

@@ -19,7 +19,7 @@ public:
         const auto ident = m_session.NextIdent(timeout);
         if (!ident)
             return std::nullopt;
-        return TDeviceReport{StateOf(*ident), ident->serialNumber};
+        return TDeviceReport{StateOf(*ident), ident->serialNumber, *ident};
     }
 
     IDeviceLink &Link() override { return m_link; }
