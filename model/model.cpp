@@ -56,6 +56,21 @@ int rootNumber(xml::Node root, const char *name)
 
 } // namespace
 
+namespace {
+
+// A settings file's text, or none (error filled) when it would not parse back.
+std::optional<std::string> settingsText(const xml::Document &values, xml::ParseError &error)
+{
+    const auto sheet = xml::Stylesheet::Parse(kIdentityTransform);
+    std::string text = sheet.TransformToText(values);
+    // Names outside the code page come out as character references, which no parser reads back.
+    if (!xml::Document::Parse(text, error))
+        return std::nullopt;
+    return text;
+}
+
+} // namespace
+
 // ----------------------------------------------------------------- catalogue
 
 void RegisterConfigModel(bool xml, TModelFactory factory)
@@ -214,15 +229,23 @@ void TAbstractConfigModel::LoadFromFile(const std::string &fileName)
 
 void TAbstractConfigModel::SaveToFile(const std::string &fileName)
 {
-    const auto sheet = xml::Stylesheet::Parse(kIdentityTransform);
-    const std::string text = sheet.TransformToText(ValueDoc);
-    // Names outside the code page come out as character references, which no parser reads back.
     xml::ParseError error;
-    if (!xml::Document::Parse(text, error))
+    const std::optional<std::string> text = settingsText(ValueDoc, error);
+    if (!text)
         throw EConfigError(Format("Не удалось записать файл %s: настройки содержат имена, которых нет в кодировке "
                                   "windows-1251 (строка %d: %s).",
                                   fileName.c_str(), error.line, error.reason.c_str()));
-    WriteFileAtomically(PathFromUtf8(fileName), text);
+    WriteFileAtomically(PathFromUtf8(fileName), *text);
+}
+
+std::string TAbstractConfigModel::SettingsText()
+{
+    xml::ParseError error;
+    const std::optional<std::string> text = settingsText(ValueDoc, error);
+    if (!text)
+        throw EConfigError(Format("Настройки содержат имена, которых нет в кодировке windows-1251 (строка %d: %s).",
+                                  error.line, error.reason.c_str()));
+    return *text;
 }
 
 int TAbstractConfigModel::GetBlockCount()

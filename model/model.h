@@ -22,6 +22,8 @@ public:
     virtual bool IsCompatible(std::uint16_t hw, std::uint16_t sw) = 0;
     virtual void LoadFromFile(const std::string &fileName) = 0;
     virtual void SaveToFile(const std::string &fileName) = 0;
+    // The bytes SaveToFile writes; raises EConfigError when they could not be read back.
+    virtual std::string SettingsText() = 0;
     virtual int GetBlockCount() = 0;
     // Expected image size of a block; 0 when the model does not check sizes.
     virtual int BlockSize(xml::Node block) = 0;
@@ -56,6 +58,7 @@ public:
     bool IsCompatible(std::uint16_t hw, std::uint16_t sw) override;
     void LoadFromFile(const std::string &fileName) override;
     void SaveToFile(const std::string &fileName) override;
+    std::string SettingsText() override;
     int GetBlockCount() override;
     xml::Node GetBlock(int index) override;
     xml::Node FindEnum(const std::string &name) override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/history.h"
 #include "model/model.h"
 #include "tools/args.h"
 
@@ -19,6 +20,12 @@ int CmdCheckCatalogue(const TArgs &args);
 // arguments: the command line after the command, whose order tells the sides apart.
 int CmdDiff(const TArgs &args, const std::vector<std::string> &arguments);
 int CmdDeploy(const TArgs &args);
+// history list|show|diff|export|sync; history diff ends as diff does.
+int CmdHistory(const TArgs &args);
+
+// --history, --remote, --branch and --no-history: where read, write and deploy
+// record the configurations they handle, and with whom the history is shared.
+THistoryOptions HistoryOptions(const TArgs &args);
 
 // The options every command accepts.
 const TArgs::Options &CliOptions();

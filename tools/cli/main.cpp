@@ -48,6 +48,21 @@ Commands:
       verify, appends a line to the log (CSV: время;серийный номер;код
       устройства;версия;результат;сообщение) and rings the bell. Ctrl+C ends
       it after the current device.
+  history list [SERIAL]
+      the configuration history: every device with its last recording, or
+      the versions of one device (revision, time, action, firmware version,
+      operator, station), newest first
+  history show SERIAL [REVISION]
+      print a version of a device (by default its newest) as "show" prints a
+      settings file
+  history diff SERIAL REVISION1 REVISION2
+      compare two versions of a device as "diff" compares settings files;
+      exit code 0 when equal, 1 when different, 2 on trouble
+  history export SERIAL REVISION -o FILE.cfg
+      write a version of a device as a settings file
+  history sync --remote URL
+      fetch the shared history, put this computer's new recordings after it
+      and push them
 
 Options:
   --catalogue DIR     where the device descriptions (*.xml) are; by default
@@ -66,6 +81,15 @@ Options:
                       for the field of the k-th element (from 1) of an array
                       parameter.
   --max-devices N     (deploy) end after N devices; an aid for tests
+  --history DIR       (history) the history's folder for this run; by default
+                      ~/.local/share/configurator/history ($XDG_DATA_HOME
+                      respected; %APPDATA%\configurator\history on Windows)
+  --remote URL        (history) the shared history: a bare git repository
+                      named by a path or a file:// or ssh:// URL (https://
+                      for servers that ask no password); list, show, diff
+                      and export fetch from it first
+  --branch NAME       (history) the shared history's branch; main by default
+  --no-history        (read, write, deploy) record nothing in the history
 
 A port name is a device path (/dev/ttyUSB0) or a name under /dev (ttyUSB0);
 on Windows a COM port name (COM3).
@@ -76,8 +100,9 @@ on Windows a COM port name (COM3).
 const TArgs::Options &CliOptions()
 {
     static const TArgs::Options options{
-        {"port", "catalogue", "hw", "sw", "output", "password", "backup", "set", "log", "max-devices"},
-        {"trace", "help", "verify"}};
+        {"port", "catalogue", "hw", "sw", "output", "password", "backup", "set", "log", "max-devices",
+         "history", "remote", "branch"},
+        {"trace", "help", "verify", "no-history"}};
     return options;
 }
 
@@ -120,6 +145,8 @@ int run(int argc, char **argv)
         return CmdDiff(args, std::vector<std::string>(argv + 2, argv + argc));
     if (command == "deploy")
         return CmdDeploy(args);
+    if (command == "history")
+        return CmdHistory(args);
     throw std::invalid_argument("unknown command " + command);
 }
 
