@@ -5,6 +5,7 @@
 #include "app/compare_dialog.h"
 #include "app/error_box.h"
 #include "app/FormSize.h"
+#include "app/history_dialog.h"
 #include "app/protocol.h"
 #include "app/user_settings.h"
 #include "app/wait.h"
@@ -22,11 +23,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QStatusBar>
 #include <QStyle>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -171,6 +174,14 @@ void TfrmMain::CreateActions()
     mnVerify->setToolTip(QStringLiteral("После записи прочитать устройство и сравнить с записанным"));
     connect(mnVerify, &QAction::toggled, this, [](bool verify) { UserSettings::SetVerifyWrites(verify); });
 
+    mnHistory = new QAction(QStringLiteral("История..."), this);
+    mnHistory->setObjectName("mnHistory");
+    mnHistory->setToolTip(QStringLiteral("Записанные версии настроек устройства"));
+    connect(mnHistory, &QAction::triggered, this, &TfrmMain::mnHistoryClick);
+    mnHistorySettings = new QAction(QStringLiteral("Настройки истории..."), this);
+    mnHistorySettings->setObjectName("mnHistorySettings");
+    connect(mnHistorySettings, &QAction::triggered, this, &TfrmMain::mnHistorySettingsClick);
+
     mnPort = new QAction(QStringLiteral("Порт..."), this);
     mnPort->setObjectName("mnPort");
     connect(mnPort, &QAction::triggered, this, &TfrmMain::mnPortClick);
@@ -187,6 +198,9 @@ void TfrmMain::CreateActions()
     device->addAction(acRead);
     device->addAction(acWrite);
     device->addAction(mnVerify);
+    device->addSeparator();
+    device->addAction(mnHistory);
+    device->addAction(mnHistorySettings);
     device->addSeparator();
     device->addAction(mnPort);
 
@@ -521,10 +535,12 @@ void TfrmMain::acReadExecute()
             [=](IDeviceLink &link, const TProgress &progress) {
                 *model = ReadConfiguration(link, device, password, catalogue, progress);
             },
-            [this, model, serial] {
+            [this, model, serial, firmware = device.softwareVersion] {
                 ShowModel(*model);
                 if (InterruptedSerial == serial)
                     InterruptedSerial.reset();
+                ShownSerial = SerialText(serial);
+                RecordHistory(THistoryAction::Read, serial, firmware);
             });
     });
 }
@@ -561,9 +577,11 @@ void TfrmMain::acWriteExecute()
                     throw EJobCancelled(kMsgVerifyCancelled);
                 }
             },
-            [this, serial, verified = written != nullptr] {
+            [this, serial, firmware = device.softwareVersion, verified = written != nullptr] {
                 if (InterruptedSerial == serial)
                     InterruptedSerial.reset();
+                ShownSerial = SerialText(serial);
+                RecordHistory(THistoryAction::Write, serial, firmware);
                 ShowInformationBox(this, QString::fromUtf8(verified ? kMsgWrittenAndVerified : kMsgWritten));
             },
             [this, serial](const std::exception &e) {
@@ -584,6 +602,7 @@ void TfrmMain::FileOpen1Accept(const QString &fileName)
     Guarded([&] {
         const TConfigModelPtr model = LoadSettingsFile(fileName.toStdString(), m_options.catalogueDir);
         ExplainDescriptionFailure(*model, [&] { ShowModel(model); });
+        ShownSerial.reset(); // a settings file names no device
         HardwareCode = Model->GetHardwareCode();
         SoftwareVersion = Model->GetSoftwareVersion();
     });
@@ -638,6 +657,70 @@ void TfrmMain::mnPortClick()
         PortThread->SetPortName(name.toStdString());
         UserSettings::SetPortName(name);
     });
+    dialog->open();
+}
+
+void TfrmMain::RecordHistory(THistoryAction action, std::uint64_t serialNumber, std::uint16_t firmwareVersion)
+{
+    const THistoryOptions options = HistoryOptionsFromSettings();
+    if (!options.enabled || !Model)
+        return;
+    THistoryEntry entry;
+    try {
+        entry.serialNumber = SerialText(serialNumber);
+        entry.hardwareCode = Model->GetHardwareCode();
+        entry.firmwareVersion = firmwareVersion;
+        entry.descriptionFile = Model->DescriptionFile().filename().string();
+        entry.action = action;
+        entry.settings = Model->SettingsText();
+    } catch (const std::exception &e) {
+        SetStatus(1, QString::fromUtf8(e.what()));
+        return;
+    }
+    // The device work is done: the history (and a slow shared server) never holds up the window.
+    QThreadPool::globalInstance()->start([options, entry, window = QPointer<TfrmMain>(this)] {
+        if (const auto warning = RecordDeviceConfiguration(options, entry))
+            QMetaObject::invokeMethod(
+                qApp,
+                [window, text = QString::fromStdString(*warning)] {
+                    if (window)
+                        window->SetStatus(1, text);
+                },
+                Qt::QueuedConnection);
+    });
+}
+
+void TfrmMain::mnHistoryClick()
+{
+    // The connected device, or the device whose configuration the grid shows.
+    std::optional<std::string> serial = ShownSerial;
+    if (Connected)
+        serial = SerialText(Identity.serialNumber);
+    if (!serial) {
+        ShowErrorBox(this, QStringLiteral("Устройство не подключено, и показанные настройки не из его истории"));
+        return;
+    }
+    auto *dialog = new TfrmHistory(this, HistoryOptionsFromSettings(), *serial);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    const auto opened = [this, serial](const QString &file) {
+        FileOpen1Accept(file);
+        if (Model)
+            ShownSerial = serial;
+    };
+    dialog->OnOpen = opened;
+    dialog->OnCompare = [this](const QString &file) { FileCompare1Accept(file); };
+    dialog->OnWrite = [this, opened, dialog](const QString &file) {
+        opened(file);
+        dialog->close();
+        acWriteExecute();
+    };
+    dialog->show();
+}
+
+void TfrmMain::mnHistorySettingsClick()
+{
+    auto *dialog = new TfrmHistorySettings(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/device_job.h"
 #include "app/vst.h"
+#include "history/history.h"
 #include "workflow/workflow.h"
 #include "link/port.h"
 #include "model/model.h"
@@ -72,6 +73,8 @@ public:
     void FileCompare1Execute();
     void FileCompare1Accept(const QString &fileName);
     void mnPortClick();
+    void mnHistoryClick();
+    void mnHistorySettingsClick();
     void mnProtocolClick();
 
     // The key wait: "Отмена" of its dialog.
@@ -96,6 +99,8 @@ public:
     QAction *mnProtocol = nullptr;
     QAction *mnPort = nullptr;
     QAction *mnVerify = nullptr; // "Проверять запись": a write reads the device back and compares
+    QAction *mnHistory = nullptr;         // "История...": the recorded versions of the device
+    QAction *mnHistorySettings = nullptr; // "Настройки истории..."
     QMenu *PopupMenu1 = nullptr;
     QAction *N3 = nullptr; // the grid's context-menu entry: "Считать", "Добавить" or "Удалить"
     TFormSize *FormSize1 = nullptr;
@@ -112,6 +117,9 @@ public:
     PVirtualNode PopupNode = nullptr;
     // The latest identification, whole.
     TDeviceIdentity Identity;
+    // The serial number of the device whose configuration the grid shows, when known
+    // (read from it, or opened from its history).
+    std::optional<std::string> ShownSerial;
     // The device whose write stopped half-way, until it is written or read in full.
     std::optional<std::uint64_t> InterruptedSerial;
     // The key wait polls once per tick.
@@ -140,6 +148,9 @@ private:
     // Shows the device in the status bar, with the warning of an interrupted write.
     void ShowDeviceStatus();
     void ShowModel(const TConfigModelPtr &model);
+    // Records the shown configuration in the history, in the background; a
+    // failure shows as a warning in the status bar.
+    void RecordHistory(THistoryAction action, std::uint64_t serialNumber, std::uint16_t firmwareVersion);
     void StartKeyWait();
     void EndKeyWait();
 

@@ -20,6 +20,10 @@ std::unique_ptr<QSettings> store()
 const QString kPort = QStringLiteral("Port");
 const QString kProtocolVisible = QStringLiteral("frmProtocol/Visible");
 const QString kVerifyWrites = QStringLiteral("VerifyWrites");
+const QString kHistoryEnabled = QStringLiteral("History/Enabled");
+const QString kHistoryFolder = QStringLiteral("History/Folder");
+const QString kHistoryRemote = QStringLiteral("History/Remote");
+const QString kHistoryBranch = QStringLiteral("History/Branch");
 
 } // namespace
 
@@ -49,6 +53,26 @@ bool SetProtocolVisible(bool visible)
     settings->setValue(kProtocolVisible, visible ? 1 : 0);
     settings->sync();
     return settings->status() == QSettings::NoError;
+}
+
+THistorySettings History()
+{
+    const auto settings = store();
+    THistorySettings history;
+    history.enabled = settings->value(kHistoryEnabled, true).toBool();
+    history.folder = settings->value(kHistoryFolder).toString();
+    history.remote = settings->value(kHistoryRemote).toString();
+    history.branch = settings->value(kHistoryBranch, history.branch).toString();
+    return history;
+}
+
+void SetHistory(const THistorySettings &history)
+{
+    const auto settings = store();
+    settings->setValue(kHistoryEnabled, history.enabled);
+    settings->setValue(kHistoryFolder, history.folder);
+    settings->setValue(kHistoryRemote, history.remote);
+    settings->setValue(kHistoryBranch, history.branch);
 }
 
 bool VerifyWrites()

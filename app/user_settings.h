@@ -17,6 +17,17 @@ std::optional<bool> ProtocolVisible();
 // False when the store cannot be written.
 bool SetProtocolVisible(bool visible);
 
+// Where the configuration history is kept and with whom it is shared: on,
+// in its default folder, with no remote unless set otherwise.
+struct THistorySettings {
+    bool enabled = true;
+    QString folder; // empty: the default folder
+    QString remote;
+    QString branch = QStringLiteral("main");
+};
+THistorySettings History();
+void SetHistory(const THistorySettings &settings);
+
 // Whether a write reads the device back and compares; on unless turned off.
 bool VerifyWrites();
 void SetVerifyWrites(bool verify);

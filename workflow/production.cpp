@@ -211,8 +211,9 @@ xml::Node xmlValue(xml::Node device, xml::Node config, const std::vector<TStep> 
 
 // One device from its report to its outcome.
 TDeviceOutcome serve(IDeviceSession &session, IConfigModel &templateModel, const TProductionOptions &options,
-                     const TDeviceReport &report, const TProgress &progress)
+                     const TDeviceReport &report, const TProductionEvents &events)
 {
+    const TProgress &progress = events.progress;
     TDeviceOutcome outcome;
     outcome.serialNumber = report.serialNumber;
     outcome.hardwareCode = report.state.hardwareCode;
@@ -232,6 +233,8 @@ TDeviceOutcome serve(IDeviceSession &session, IConfigModel &templateModel, const
         VerifyConfiguration(link, *model, report.state, options.passwordField, options.catalogueDir, progress);
         outcome.success = true;
         outcome.message = kMsgWrittenAndVerified;
+        if (events.written)
+            events.written(*model, report);
     } catch (const std::exception &e) {
         outcome.message = e.what();
     }
@@ -394,7 +397,7 @@ int RunProduction(IDeviceSession &session, IConfigModel &templateModel, const TP
         }
         if (events.started)
             events.started(*report);
-        const TDeviceOutcome outcome = serve(session, templateModel, options, *report, events.progress);
+        const TDeviceOutcome outcome = serve(session, templateModel, options, *report, events);
         if (options.logFile)
             AppendProductionLog(*options.logFile, outcome);
         ++count;

@@ -104,6 +104,8 @@ struct TProductionEvents {
     std::function<void(const TDeviceReport &)> started; // a new device is being served
     std::function<void(const std::string &)> notice;    // e.g. a device served before came back
     std::function<void(const TDeviceOutcome &)> finished; // after its log line
+    // A device written and verified, with the configuration it now holds (for the history).
+    std::function<void(IConfigModel &written, const TDeviceReport &)> written;
     TProgress progress;
 };
 

@@ -2,6 +2,7 @@
 // settings kept in a folder of this run's own, apart from the real user's and
 // from other test processes running at the same time.
 #include <QApplication>
+#include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -16,6 +17,8 @@ int main(int argc, char **argv)
     QApplication application(argc, argv);
     QTemporaryDir settings;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    // The configuration history goes to this run's folder too.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(settings.path() + "/data"));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -18,6 +18,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include "app/device_job.h"
+#include "app/history_dialog.h"
+#include <QTreeWidget>
 
 
 namespace {
@@ -303,4 +305,28 @@ TEST_F(WindowWorkflowTest, KeyWaitCancelWhileAPollIsOnTheWire)
     EXPECT_EQ(device->CommandCount(cmdKeyReadStop), 1);
     EXPECT_TRUE(errors.empty());
     window->SetForms(nullptr, nullptr);
+}
+
+TEST_F(WindowWorkflowTest, ReadsAndWritesGoIntoTheHistoryAndComeBackFromIt)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    Trigger(window->acRead);
+    THistoryStore history(HistoryOptionsFromSettings());
+    ASSERT_TRUE(WaitFor([&] { return history.Versions("12345678").size() == 1; }));
+    EditText("Общие параметры/Номер объекта", "4321");
+    Trigger(window->acWrite);
+    ASSERT_TRUE(WaitFor([&] { return history.Versions("12345678").size() == 2; }));
+    EXPECT_EQ(history.Versions("12345678").front().action, "Запись");
+
+    // The first version, opened from the history dialog, shows the number as it was read.
+    window->mnHistory->trigger();
+    auto *dialog = window->findChild<TfrmHistory *>();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return dialog->List->topLevelItemCount() == 2; }));
+    EXPECT_EQ(dialog->List->topLevelItem(1)->text(1), "Чтение");
+    dialog->List->setCurrentItem(dialog->List->topLevelItem(1));
+    dialog->OpenButton->click();
+    EXPECT_EQ(Cell(Find("Общие параметры/Номер объекта")), "1234");
+    EXPECT_EQ(window->ShownSerial, "12345678");
+    EXPECT_TRUE(errors.empty());
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <thread>
@@ -123,7 +124,12 @@ namespace {
 // The sample device holding another configuration than the sample's.
 class CliDeviceTest : public ::testing::Test, protected TServedDevice {
 protected:
-    void SetUp() override { ServeSample(oldImages); }
+    void SetUp() override
+    {
+        ServeSample(oldImages);
+        // The programs record into a history of this test's own.
+        ::setenv("XDG_DATA_HOME", (dir.Path() / "data").c_str(), 1);
+    }
 
     // A device command on the served port, with the catalogue and a password.
     std::vector<std::string> Command(const std::string &command, const std::vector<std::string> &args,
@@ -362,4 +368,27 @@ TEST_F(CliDeviceTest, CtrlCEndsAWriteAtTheNextRequestAndSaysWhatTheDeviceHolds)
         EXPECT_EQ(write.Wait(1s), 130);
         server->SetFaultScript(nullptr);
     }
+}
+
+TEST_F(CliDeviceTest, ReadsAndWritesAreRecordedInTheHistory)
+{
+    const auto versions = [&] {
+        return RunProgram({CLI_EXE, "history", "list", "12345678"}).output;
+    };
+    ASSERT_EQ(Cli("read", {"-o", dir.File("device.cfg")}).exitCode, 0);
+    ASSERT_EQ(Cli("read", {"-o", dir.File("again.cfg")}).exitCode, 0); // the same configuration: nothing new
+    const std::string afterReads = versions();
+    EXPECT_EQ(std::count(afterReads.begin(), afterReads.end(), '\n'), 2) << afterReads; // header and one version
+    EXPECT_NE(afterReads.find("Чтение"), std::string::npos);
+    ASSERT_EQ(Cli("write", {"--verify", kSample}).exitCode, 0);
+    ASSERT_EQ(Cli("write", {kSample}).exitCode, 0); // every write is an event of its own
+    const std::string afterWrites = versions();
+    EXPECT_EQ(std::count(afterWrites.begin(), afterWrites.end(), '\n'), 4) << afterWrites;
+    // What the history keeps is the settings file the device now holds.
+    ASSERT_EQ(RunProgram({CLI_EXE, "history", "export", "12345678", "", "-o", dir.File("kept.cfg")}).exitCode, 0);
+    LoadSample("transmitter-binary.cfg")->SaveToFile(dir.File("sample.cfg"));
+    EXPECT_TRUE(dir.Read("kept.cfg") == dir.Read("sample.cfg"));
+    // --no-history leaves it alone.
+    ASSERT_EQ(Cli("write", {"--no-history", kSample}).exitCode, 0);
+    EXPECT_EQ(versions(), afterWrites);
 }

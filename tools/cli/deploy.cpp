@@ -58,7 +58,18 @@ int CmdDeploy(const TArgs &args)
         // The bell calls the technician back to the bench.
         std::cerr << '\a' << std::flush;
     };
+    // Each device goes into the history as it is served; the shared history hears of them at the end.
+    THistoryOptions history = HistoryOptions(args);
+    history.pushAfterRecord = false;
+    events.written = [&](IConfigModel &written, const TDeviceReport &report) {
+        if (const auto warning = RecordDeviceConfiguration(history, written, THistoryAction::Deploy,
+                                                           SerialText(report.serialNumber),
+                                                           report.state.softwareVersion))
+            std::cout << SerialText(report.serialNumber) << ": " << *warning << std::endl;
+    };
     const int served = RunProduction(session, *templateModel, options, signals.Flag(), events);
+    if (const auto warning = SyncHistory(history))
+        std::cout << *warning << "\n";
     progress.Clear();
     std::cout << "Обработано устройств: " << served << "\n";
     return 0;

@@ -21,6 +21,14 @@ TDeviceIdentity connectedIdentity(TDeviceSession &session)
     return identity;
 }
 
+// The history takes the configuration once the device work is done; its failure is only a warning.
+void record(const TArgs &args, IConfigModel &model, THistoryAction action, const TDeviceIdentity &identity)
+{
+    if (const auto warning = RecordDeviceConfiguration(HistoryOptions(args), model, action,
+                                                       SerialText(identity.serialNumber), identity.softwareVersion))
+        std::cerr << *warning << "\n";
+}
+
 std::string requiredPort(const TArgs &args, const char *command)
 {
     const auto port = args.Value("port");
@@ -61,6 +69,7 @@ int CmdRead(const TArgs &args)
         model = ReadConfiguration(link, device, args.Value("password", ""), CatalogueDir(args), progress.Callback());
     }
     model->SaveToFile(*output);
+    record(args, *model, THistoryAction::Read, identity);
     return 0;
 }
 
@@ -94,16 +103,15 @@ int CmdWrite(const TArgs &args)
         TProgressLine progress;
         WriteConfiguration(link, model.get(), device, password, progress.Callback());
     }
-    if (!args.Has("verify")) {
-        std::cout << kMsgWritten << "\n";
-        return 0;
+    if (args.Has("verify")) {
+        try {
+            TProgressLine progress;
+            VerifyConfiguration(link, *model, device, password, CatalogueDir(args), progress.Callback());
+        } catch (const EJobCancelled &) {
+            throw EJobCancelled(kMsgVerifyCancelled);
+        }
     }
-    try {
-        TProgressLine progress;
-        VerifyConfiguration(link, *model, device, password, CatalogueDir(args), progress.Callback());
-    } catch (const EJobCancelled &) {
-        throw EJobCancelled(kMsgVerifyCancelled);
-    }
-    std::cout << kMsgWrittenAndVerified << "\n";
+    std::cout << (args.Has("verify") ? kMsgWrittenAndVerified : kMsgWritten) << "\n";
+    record(args, *model, THistoryAction::Write, ident);
     return 0;
 }
