@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace {
 
 // The form's TFormSize, so that a second one is refused.
@@ -33,6 +35,12 @@ TFormSize::TFormSize(QObject *owner) : QObject(owner)
     VirtualScreen = [] {
         const QScreen *screen = QGuiApplication::primaryScreen();
         return screen ? screen->virtualGeometry().size() : QSize(1024, 768);
+    };
+    Screens = [] {
+        QList<QRect> areas;
+        for (const QScreen *screen : QGuiApplication::screens())
+            areas.append(screen->availableGeometry());
+        return areas;
     };
     m_bounds = form->geometry();
     form->installEventFilter(this);
@@ -72,6 +80,11 @@ void TFormSize::Loaded()
 
     QSettings ini(FilePath(), QSettings::IniFormat);
     ini.beginGroup(SaveKey);
+    if (!ini.contains("Left") && DefaultPosition) {
+        m_form->move(DefaultPosition(m_form->size()));
+        m_bounds = m_form->geometry();
+        return;
+    }
     if (SavePosition) {
         left = readInt(ini, "Left", left);
         top = readInt(ini, "Top", top);
@@ -99,6 +112,23 @@ void TFormSize::Loaded()
         left = top = 0;
         right = screen.width();
         bottom = screen.height();
+    }
+    // A placement on a monitor that is gone, or with its title bar above the screen, comes back
+    // onto the first monitor: a window out of reach cannot even be moved.
+    const QList<QRect> screens = Screens();
+    const QRect placed(left, top, right - left, bottom - top);
+    constexpr int kReachable = 40; // of the title bar and the window, at least this much must be on a monitor
+    const bool reachable = std::any_of(screens.begin(), screens.end(), [&](const QRect &screen) {
+        return screen.contains(QPoint(placed.left() + kReachable, placed.top())) ||
+               screen.intersected(placed.adjusted(0, 0, 0, kReachable - placed.height())).width() >= kReachable;
+    });
+    if (!screens.isEmpty() && !reachable && !maximized) {
+        const QRect primary = screens.front();
+        const QSize size = placed.size().boundedTo(primary.size());
+        left = primary.left() + (primary.width() - size.width()) / 2;
+        top = primary.top() + (primary.height() - size.height()) / 2;
+        right = left + size.width();
+        bottom = top + size.height();
     }
     m_form->setGeometry(left, top, right - left, bottom - top);
     if (maximized)

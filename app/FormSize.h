@@ -3,6 +3,8 @@
 #include "model/errors.h"
 
 #include <QObject>
+#include <QList>
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -34,6 +36,11 @@ public:
 
     // The size of the rectangle spanning all monitors (replaceable for tests).
     std::function<QSize()> VirtualScreen;
+    // The monitors' usable areas (replaceable for tests).
+    std::function<QList<QRect>()> Screens;
+    // Where the form's frame goes when the INI file holds no placement for it;
+    // none: where the window system puts it.
+    std::function<QPoint(QSize size)> DefaultPosition;
 
     // Restores the placement once the form's settings are in place.
     void Loaded();

@@ -36,7 +36,7 @@ int main(int argc, char **argv)
 
     // The forms in their order: main window, protocol window, key wait dialog.
     TfrmMain frmMain(options);
-    TfrmProtocol frmProtocol;
+    TfrmProtocol frmProtocol(&frmMain);
     TForm1 form1(&frmMain);
     frmMain.SetForms(&frmProtocol, &form1);
     frmMain.show();

@@ -94,6 +94,12 @@ TfrmMain::TfrmMain(TMainOptions options) : m_options(std::move(options))
     JobProgress->OnCancel = [this] { m_job->Cancel(); };
 
     FormSize1 = new TFormSize(this);
+    // Nothing stored: the designed size, in the middle of the first monitor.
+    FormSize1->DefaultPosition = [this](QSize size) {
+        const QList<QRect> screens = FormSize1->Screens();
+        const QRect area = screens.isEmpty() ? QRect(0, 0, size.width(), size.height()) : screens.front();
+        return QPoint(area.left() + (area.width() - size.width()) / 2, area.top() + (area.height() - size.height()) / 2);
+    };
     FormSize1->Loaded();
 }
 
@@ -131,12 +137,13 @@ void TfrmMain::CreateActions()
     FileSaveAs1->setObjectName("FileSaveAs1");
     FileSaveAs1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     FileSaveAs1->setToolTip(QStringLiteral("Сохранить файл настроек…"));
+    FileSaveAs1->setEnabled(false);
     connect(FileSaveAs1, &QAction::triggered, this, &TfrmMain::FileSaveAs1Execute);
 
     FileCompare1 = new QAction(QStringLiteral("Сравнить с файлом..."), this);
     FileCompare1->setObjectName("FileCompare1");
     FileCompare1->setToolTip(QStringLiteral("Сравнить настройки с файлом настроек"));
-    // There is something to compare only once a configuration is shown.
+    // There is something to save or compare only once a configuration is shown.
     FileCompare1->setEnabled(false);
     connect(FileCompare1, &QAction::triggered, this, &TfrmMain::FileCompare1Execute);
 
@@ -312,8 +319,7 @@ void TfrmMain::WMDeviceIdent(const TDeviceIdentity &identity)
     Identity = identity;
     Connected = identity.present;
     ChunkSize = identity.chunkSize;
-    acRead->setEnabled(Connected);
-    acWrite->setEnabled(Connected);
+    UpdateActions();
     if (Connected) {
         HardwareCode = identity.hardwareCode;
         SoftwareVersion = identity.softwareVersion;
@@ -326,6 +332,15 @@ void TfrmMain::WMDeviceIdent(const TDeviceIdentity &identity)
         }
     }
     ShowDeviceStatus();
+}
+
+void TfrmMain::UpdateActions()
+{
+    // What has nothing to act on is not offered.
+    acRead->setEnabled(Connected);
+    acWrite->setEnabled(Connected && Model);
+    FileSaveAs1->setEnabled(Model != nullptr);
+    FileCompare1->setEnabled(Model != nullptr);
 }
 
 void TfrmMain::ShowDeviceStatus()
@@ -381,7 +396,8 @@ void TfrmMain::VST1Change(PVirtualNode node)
     if (!node)
         return;
     const TTreeData &data = VST1->Tree().Data(node);
-    if (data.Value && data.Description) {
+    // A row reached by the incremental search is only selected: the next keystrokes are the search's.
+    if (data.Value && data.Description && !VST1->Searching()) {
         // Editing starts once the selection change is complete.
         const QPersistentModelIndex index(VST1->Tree().IndexOf(node, kValueColumn));
         QMetaObject::invokeMethod(this, [this, index] { WMStartEditing(index); }, Qt::QueuedConnection);
@@ -467,7 +483,7 @@ void TfrmMain::ShowModel(const TConfigModelPtr &model)
         }
         throw;
     }
-    FileCompare1->setEnabled(Model != nullptr);
+    UpdateActions();
 }
 
 void TfrmMain::RunJob(const QString &title, bool withDialog, TDeviceJob::Work work, std::function<void()> succeeded,

@@ -145,6 +145,8 @@ private:
     // progress dialog after ProgressDelay (unless withDialog is false).
     void RunJob(const QString &title, bool withDialog, TDeviceJob::Work work, std::function<void()> succeeded,
                 std::function<void(const std::exception &)> failed = nullptr);
+    // Enables the commands that have something to act on.
+    void UpdateActions();
     // Shows the device in the status bar, with the warning of an interrupted write.
     void ShowDeviceStatus();
     void ShowModel(const TConfigModelPtr &model);

@@ -10,11 +10,14 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kWidth = 402;
 constexpr int kHeight = 562;
 constexpr int kFontPoints = 8;
+constexpr int kGap = 8; // between the main window and this one, when placed beside it
 const QString kFontFamily = QStringLiteral("Lucida Console");
 
 // "Lucida Console", or the system's fixed font where that one is missing.
@@ -30,7 +33,8 @@ QFont memoFont()
 
 } // namespace
 
-TfrmProtocol::TfrmProtocol(QWidget *parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint)
+// A tool window of the main window: above it, never above the program's dialogs and message boxes.
+TfrmProtocol::TfrmProtocol(QWidget *parent) : QWidget(parent, Qt::Tool)
 {
     setObjectName("frmProtocol");
     setWindowTitle(QStringLiteral("Протокол"));
@@ -47,6 +51,18 @@ TfrmProtocol::TfrmProtocol(QWidget *parent) : QWidget(parent, Qt::Tool | Qt::Win
     layout->addWidget(Memo1);
 
     FormSize1 = new TFormSize(this);
+    // Nothing stored: beside the main window, on the side with room for it.
+    FormSize1->DefaultPosition = [this](QSize size) {
+        const QWidget *main = parentWidget();
+        if (!main)
+            return pos();
+        const QRect frame = main->frameGeometry();
+        const QList<QRect> screens = FormSize1->Screens();
+        const QRect area = screens.isEmpty() ? frame : screens.front();
+        const int right = frame.right() + 1 + kGap;
+        const int x = right + size.width() <= area.right() ? right : std::max(area.left(), frame.left() - kGap - size.width());
+        return QPoint(x, frame.top());
+    };
     FormSize1->Loaded();
 
     // Restore on creation: a missing or unreadable value leaves the window hidden.

@@ -8,7 +8,7 @@ class QPlainTextEdit;
 class TfrmMain;
 class TFormSize;
 
-// "Протокол": an always-on-top tool window listing the serial numbers of the
+// "Протокол": a tool window of the main window listing the serial numbers of the
 // devices connected during the run. Its visibility is kept between runs, and
 // the main window's menu item follows it.
 class TfrmProtocol : public QWidget {

@@ -2,7 +2,12 @@
 
 #include "editors/vteditor.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+
+#include <algorithm>
+#include <vector>
 
 const QColor TVstModel::kSilver(0xC0, 0xC0, 0xC0);
 
@@ -189,4 +194,66 @@ bool TVirtualStringTree::EditNode(PVirtualNode node)
 PVirtualNode TVirtualStringTree::FocusedNode() const
 {
     return m_model.NodeOf(currentIndex());
+}
+
+void TVirtualStringTree::keyboardSearch(const QString &search)
+{
+    if (search.isEmpty())
+        return;
+    // Keystrokes further apart than the interval start a new search.
+    const bool continues =
+        m_searchTimer.isValid() && m_searchTimer.elapsed() <= QApplication::keyboardInputInterval();
+    m_searchTimer.start();
+    m_searchText = continues ? m_searchText + search : search;
+
+    // Every node in display order, collapsed ones included.
+    std::vector<PVirtualNode> order;
+    std::vector<PVirtualNode> pending;
+    for (int row = m_model.rowCount() - 1; row >= 0; --row)
+        pending.push_back(m_model.NodeOf(m_model.index(row, 0)));
+    while (!pending.empty()) {
+        PVirtualNode node = pending.back();
+        pending.pop_back();
+        order.push_back(node);
+        const QModelIndex index = m_model.IndexOf(node);
+        for (int row = m_model.rowCount(index) - 1; row >= 0; --row)
+            pending.push_back(m_model.NodeOf(m_model.index(row, 0, index)));
+    }
+    if (order.empty())
+        return;
+    const auto current = std::find(order.begin(), order.end(), FocusedNode());
+    // A search that goes on may match the current row again; a new one starts after it.
+    std::size_t start = current == order.end() ? 0 : static_cast<std::size_t>(current - order.begin());
+    if (!continues || m_searchText.size() == 1)
+        start = (start + 1) % order.size();
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        PVirtualNode node = order[(start + i) % order.size()];
+        const QModelIndex index = m_model.IndexOf(node);
+        if (!m_model.data(index).toString().startsWith(m_searchText, Qt::CaseInsensitive))
+            continue;
+        for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
+            expand(parent);
+        m_searching = true;
+        setCurrentIndex(index);
+        scrollTo(index);
+        m_searching = false;
+        return;
+    }
+}
+
+void TVirtualStringTree::keyPressEvent(QKeyEvent *event)
+{
+    // The context-menu key and Shift+F10 offer the current row's menu, as a right click on its caption does.
+    if (event->key() == Qt::Key_Menu || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        const QModelIndex index = currentIndex().siblingAtColumn(0);
+        if (index.isValid()) {
+            emit customContextMenuRequested(visualRect(index).center());
+            return;
+        }
+    }
+    // F2 and Enter open the editor of the current row, in the value column, whichever cell has the focus.
+    const bool editKey = event->key() == Qt::Key_F2 || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (editKey && event->modifiers() == Qt::NoModifier && state() != EditingState && EditNode(FocusedNode()))
+        return;
+    QTreeView::keyPressEvent(event);
 }

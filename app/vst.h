@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModel>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QTreeView>
 
 #include <functional>
@@ -61,8 +62,23 @@ public:
     // Starts editing node in the value column.
     bool EditNode(PVirtualNode node);
     PVirtualNode FocusedNode() const;
+    // True while the incremental search moves the selection: a row reached by
+    // typing is only selected, its editor opens on the next click, Enter or F2.
+    bool Searching() const { return m_searching; }
+
+    // Incremental search over every node, those inside collapsed groups too:
+    // the first caption after the current row that starts with the typed text
+    // (keystrokes up to the keyboard input interval apart) is selected and its
+    // parents are expanded.
+    void keyboardSearch(const QString &search) override;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     TVstModel m_model;
     TPropertyEditLink *m_link = nullptr;
+    bool m_searching = false;
+    QString m_searchText;
+    QElapsedTimer m_searchTimer;
 };

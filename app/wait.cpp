@@ -1,24 +1,33 @@
 #include "app/wait.h"
 
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
 
-constexpr int kWidth = 333;
-constexpr int kHeight = 138;
+// Wide enough for the title with the program's name after it, and the instruction.
+constexpr int kWidth = 420;
+constexpr int kHeight = 150;
 
 } // namespace
 
+// No system menu, close, minimise or maximise button: "Отмена" is the way out.
 TForm1::TForm1(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("Ожидание ввода ключа"));
     setModal(false);
+    setWindowFlag(Qt::WindowMinMaxButtonsHint, false);
+    setWindowFlag(Qt::WindowCloseButtonHint, false);
     resize(kWidth, kHeight);
     auto *layout = new QVBoxLayout(this);
+    Label1 = new QLabel(QStringLiteral("Приложите ключ к считывателю устройства"), this);
+    Label1->setObjectName("Label1");
+    Label1->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(Label1);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName("ProgressBar1");
     ProgressBar1->setRange(0, 100);

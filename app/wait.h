@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class QLabel;
 class QProgressBar;
 class QPushButton;
 
@@ -16,6 +17,7 @@ public:
 
     void Button1Click();
 
+    QLabel *Label1 = nullptr; // what the technician is to do
     QProgressBar *ProgressBar1 = nullptr;
     QPushButton *Button1 = nullptr;
     // What "Отмена" does (the main window ends the wait and stops the device).

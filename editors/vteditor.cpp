@@ -233,6 +233,17 @@ void TPropertyEditLink::NodesAboutToBeFreed(PVirtualNode node)
 bool TPropertyEditLink::eventFilter(QObject *object, QEvent *event)
 {
     auto *editor = qobject_cast<QWidget *>(object);
+    if (event->type() == QEvent::KeyPress && editor && m_view) {
+        // The context-menu key and Shift+F10 offer the row's menu ("Считать", "Добавить"...), not the editor's.
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+            const QModelIndex row = m_view->currentIndex().siblingAtColumn(0);
+            if (row.isValid()) {
+                emit m_view->customContextMenuRequested(m_view->visualRect(row).center());
+                return true;
+            }
+        }
+    }
     if (event->type() == QEvent::KeyPress && editor && !qobject_cast<TIntSpinEdit *>(editor)) {
         auto *key = static_cast<QKeyEvent *>(event);
         const bool plain = (key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;

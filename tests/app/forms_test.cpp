@@ -58,7 +58,9 @@ TEST_F(ProtocolTest, LogsSerialNumbersInHexadecimal)
     EXPECT_EQ(protocol.Memo1->toPlainText(), "000012AB\n00000000\n123456789ABCDEF");
     EXPECT_TRUE(protocol.Memo1->isReadOnly());
     EXPECT_EQ(protocol.windowTitle(), "Протокол");
-    EXPECT_TRUE(protocol.windowFlags() & Qt::WindowStaysOnTopHint);
+    // Above the main window as its tool window, but never above the program's dialogs.
+    EXPECT_FALSE(protocol.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(protocol.windowType(), Qt::Tool);
     EXPECT_TRUE(protocol.Memo1->font().fixedPitch() || QFontInfo(protocol.Memo1->font()).fixedPitch());
 }
 
@@ -245,6 +247,9 @@ TEST_F(PlacementTest, RestoresAndKeepsTheWindowOnTheVirtualScreen)
         {"maximized", "[frmTest]\nLeft=10\nTop=10\nRight=210\nBottom=210\nMaximized=1\n", QRect(0, 0, 1280, 1024), true},
         {"letters", "[frmTest]\nLeft=abc\nTop=20\nRight=300\nBottom=220\n", QRect(33, 20, 267, 200), false},
         {"no file section", "[other]\nLeft=5\n", QRect(33, 44, 120, 80), false},
+        // A monitor that is gone, or a title bar above the screen: back in the middle of the first monitor.
+        {"off every monitor", "[frmTest]\nLeft=-3000\nTop=10\nRight=-2600\nBottom=310\n", QRect(440, 362, 400, 300), false},
+        {"title bar above the screen", "[frmTest]\nLeft=10\nTop=-300\nRight=410\nBottom=-100\n", QRect(440, 412, 400, 200), false},
     };
     for (const auto &c : cases) {
         WriteIni(c.ini);
@@ -253,10 +258,27 @@ TEST_F(PlacementTest, RestoresAndKeepsTheWindowOnTheVirtualScreen)
         form.setGeometry(33, 44, 120, 80);
         TFormSize placement(&form);
         placement.VirtualScreen = [] { return QSize(1280, 1024); };
+        placement.Screens = [] { return QList<QRect>{QRect(0, 0, 1280, 1024)}; };
         placement.Loaded();
         EXPECT_EQ(form.geometry(), c.expected) << c.what;
         EXPECT_EQ(bool(form.windowState() & Qt::WindowMaximized), c.maximized) << c.what;
     }
+}
+
+TEST_F(PlacementTest, WithNothingStoredTheMainWindowIsCentredAndTheProtocolBesideIt)
+{
+    WriteIni("[other]\nLeft=5\n");
+    TfrmMain main(QuietOptions());
+    const QRect area = main.FormSize1->Screens().front();
+    EXPECT_EQ(main.size(), QSize(516, 526));
+    EXPECT_EQ(main.pos(), QPoint(area.left() + (area.width() - 516) / 2, area.top() + (area.height() - 526) / 2));
+    TfrmProtocol protocol(&main);
+    EXPECT_EQ(protocol.pos().y(), main.frameGeometry().top());
+    // Beside the main window, not over it, where the monitor has room for both.
+    if (area.width() >= main.width() + protocol.width() + 16)
+        EXPECT_FALSE(protocol.frameGeometry().intersects(main.frameGeometry()));
+    else
+        EXPECT_EQ(protocol.x(), area.left());
 }
 
 TEST_F(PlacementTest, OneComponentPerFormAndOnlyOnForms)

@@ -58,7 +58,7 @@ TEST_F(WindowTest, StatusBarFollowsIdentificationReports)
     EXPECT_EQ(w.StatusPanel(0)->text(), "SN: 00000000 SW: 300");
     EXPECT_TRUE(w.Connected);
     EXPECT_TRUE(w.acRead->isEnabled());
-    EXPECT_TRUE(w.acWrite->isEnabled());
+    EXPECT_FALSE(w.acWrite->isEnabled()); // nothing to write yet
     EXPECT_EQ(w.ChunkSize, 64);
     EXPECT_EQ(w.HardwareCode, 5);
     EXPECT_EQ(w.SoftwareVersion, 300);
@@ -218,9 +218,11 @@ TEST_F(WindowTest, OpeningAFileThatIsNoSettingsKeepsTheGrid)
     EXPECT_EQ(window->HardwareCode, 10);
 }
 
-TEST_F(WindowTest, SaveWithoutSettingsDoesNothing)
+TEST_F(WindowTest, SaveWithoutSettingsIsNotOfferedAndDoesNothing)
 {
     Open(QuietOptions());
+    EXPECT_FALSE(window->FileSaveAs1->isEnabled());
+    EXPECT_FALSE(window->FileCompare1->isEnabled());
     window->FileSaveAs1Accept(QString::fromStdString(dir.File("none.cfg")));
     EXPECT_TRUE(errors.empty());
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "none.cfg"));

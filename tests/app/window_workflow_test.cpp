@@ -9,7 +9,9 @@
 #include "tests/app/gui_fixture.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -329,4 +331,42 @@ TEST_F(WindowWorkflowTest, ReadsAndWritesGoIntoTheHistoryAndComeBackFromIt)
     EXPECT_EQ(Cell(Find("Общие параметры/Номер объекта")), "1234");
     EXPECT_EQ(window->ShownSerial, "12345678");
     EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(WindowWorkflowTest, TypedSearchSelectsWithoutEditingAndFindsCollapsedRows)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    Trigger(window->acRead);
+    window->VST1->collapseAll();
+    PVirtualNode group = Find("Общие параметры");
+    window->VST1->setCurrentIndex(window->VST1->Tree().IndexOf(group, 0));
+    Settle();
+    const QString before = Cell(Find("Общие параметры/Идентификатор конфигурации"));
+    for (const QChar letter : QStringLiteral("Иден")) {
+        QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(letter));
+        QApplication::sendEvent(window->VST1, &typed);
+    }
+    Settle(100);
+    PVirtualNode found = window->VST1->FocusedNode();
+    ASSERT_EQ(found, Find("Общие параметры/Идентификатор конфигурации"));
+    EXPECT_TRUE(window->VST1->isExpanded(window->VST1->Tree().IndexOf(group, 0)));
+    EXPECT_FALSE(window->VST1->EditLink()->Editing()); // the keystrokes were the search's
+    EXPECT_EQ(Cell(found), before);
+    // Enter or F2 opens the editor of the row found.
+    QTest::keyClick(window->VST1, Qt::Key_F2);
+    EXPECT_EQ(window->VST1->EditLink()->EditedNode(), found);
+
+    // The context-menu key offers the current row's menu, even from its editor.
+    window->VST1->expandAll();
+    PVirtualNode key = Find("Ключи/Ключ/Ключ №3/Код ключа");
+    QWidget *editor = StartEditing(key);
+    ASSERT_NE(editor, nullptr);
+    bool asked = false;
+    QObject::connect(window->VST1, &QWidget::customContextMenuRequested, [&] { asked = true; });
+    QTest::keyClick(editor, Qt::Key_Menu);
+    EXPECT_TRUE(asked);
+    ASSERT_TRUE(WaitFor([&] { return window->PopupMenu1->isVisible(); }));
+    EXPECT_EQ(window->N3->text(), "Считать");
+    EXPECT_EQ(window->PopupNode, key);
+    window->PopupMenu1->hide();
 }
