@@ -4,10 +4,7 @@
 #include "model/tools.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <random>
+#include <cctype>
 
 namespace {
 
@@ -46,18 +43,6 @@ bool lowerCaseEquals(const std::string &a, const std::string &b)
            });
 }
 
-// The hw or sw attribute of a settings file's root.
-int rootNumber(xml::Node root, const char *name)
-{
-    if (!HasAttribute(root, name))
-        throw EConfigError(Format("В файле настроек нет атрибута \"%s\".", name));
-    return GetIntAttribute(root, name);
-}
-
-} // namespace
-
-namespace {
-
 // A settings file's text, or none (error filled) when it would not parse back.
 std::optional<std::string> settingsText(const xml::Document &values, xml::ParseError &error)
 {
@@ -67,6 +52,23 @@ std::optional<std::string> settingsText(const xml::Document &values, xml::ParseE
     if (!xml::Document::Parse(text, error))
         return std::nullopt;
     return text;
+}
+
+xml::Document readSettingsFile(const std::string &fileName)
+{
+    xml::ParseError error;
+    auto document = xml::Document::Load(PathFromUtf8(fileName), error);
+    if (!document)
+        raiseLoadError(fileName, error);
+    return std::move(*document);
+}
+
+// The hw or sw attribute of a settings file's root.
+int rootNumber(xml::Node root, const char *name)
+{
+    if (!HasAttribute(root, name))
+        throw EConfigError(Format("В файле настроек нет атрибута \"%s\".", name));
+    return GetIntAttribute(root, name);
 }
 
 } // namespace
@@ -141,7 +143,7 @@ TConfigModelPtr CreateConfigModel(const std::filesystem::path &catalogueDir, std
         if (!factory)
             continue;
         try {
-            return factory(catalogueDir, hw, sw);
+            return factory(catalogueDir, std::move(*match), hw, sw);
         } catch (const EError &) {
             // A description the model cannot be built from is skipped like a bad file.
         }
@@ -151,11 +153,8 @@ TConfigModelPtr CreateConfigModel(const std::filesystem::path &catalogueDir, std
 
 TConfigModelPtr LoadSettingsFile(const std::string &fileName, const std::filesystem::path &catalogueDir)
 {
-    xml::ParseError error;
-    const auto document = xml::Document::Load(PathFromUtf8(fileName), error);
-    if (!document)
-        raiseLoadError(fileName, error);
-    const xml::Node root = document->AsNode().SelectSingle("/config");
+    xml::Document document = readSettingsFile(fileName);
+    const xml::Node root = document.AsNode().SelectSingle("/config");
     if (!root)
         throw EConfigError(kNoSettings);
     const int hw = rootNumber(root, "hw");
@@ -166,16 +165,17 @@ TConfigModelPtr LoadSettingsFile(const std::string &fileName, const std::filesys
         model = CreateConfigModel(catalogueDir, static_cast<std::uint16_t>(hw), static_cast<std::uint16_t>(sw));
     if (!model)
         throw EConfigError(Format("Не найдено описание устройства. (код устройства %d).", hw));
-    model->LoadFromFile(fileName);
+    model->LoadFromDocument(std::move(document));
     return model;
 }
 
 // ------------------------------------------------------ TAbstractConfigModel
 
-TAbstractConfigModel::TAbstractConfigModel(std::filesystem::path catalogueDir, std::uint16_t hw, std::uint16_t sw)
-    : m_catalogueDir(std::move(catalogueDir))
+TAbstractConfigModel::TAbstractConfigModel(std::filesystem::path catalogueDir, TCatalogueMatch description,
+                                           std::uint16_t hw, std::uint16_t sw)
+    : m_catalogueDir(std::move(catalogueDir)), m_descriptionFile(std::move(description.file)),
+      DescriptionDoc(std::move(description.document)), Device(description.device), m_describedFor(std::pair(hw, sw))
 {
-    FindDescription(hw, sw);
     ValueDoc.AppendProcessingInstruction("xml", "version=\"1.0\" encoding=\"utf-8\"");
     xml::Node config = ValueDoc.CreateElement("config");
     config.SetAttribute("hw", std::to_string(hw));
@@ -188,11 +188,13 @@ bool TAbstractConfigModel::FindDescription(int hw, int sw)
     auto match = FindInCatalogue(m_catalogueDir, hw, sw);
     if (!match) {
         Device = xml::Node();
+        m_describedFor.reset();
         return false;
     }
     DescriptionDoc = std::move(match->document);
     Device = match->device;
     m_descriptionFile = match->file;
+    m_describedFor = std::pair(hw, sw);
     return true;
 }
 
@@ -213,17 +215,20 @@ bool TAbstractConfigModel::IsCompatible(std::uint16_t hw, std::uint16_t sw)
 
 void TAbstractConfigModel::LoadFromFile(const std::string &fileName)
 {
-    xml::ParseError error;
-    auto document = xml::Document::Load(PathFromUtf8(fileName), error);
-    if (!document)
-        raiseLoadError(fileName, error);
-    ValueDoc = std::move(*document);
+    LoadFromDocument(readSettingsFile(fileName));
+}
+
+void TAbstractConfigModel::LoadFromDocument(xml::Document values)
+{
+    ValueDoc = std::move(values);
     const xml::Node root = ValueDoc.AsNode().SelectSingle("/config");
     if (!root)
         throw EConfigError(kNoSettings);
     const int hw = rootNumber(root, "hw");
     const int sw = rootNumber(root, "sw");
-    if (!FindDescription(hw, sw))
+    // The description found for these codes stays: the catalogue is read again only for another device.
+    const bool described = Device && m_describedFor == std::pair(hw, sw);
+    if (!described && !FindDescription(hw, sw))
         throw EConfigError(Format("Не найдено описание устройства (код устройства %d).", hw));
 }
 
@@ -307,38 +312,4 @@ std::string TAbstractConfigModel::DocumentToText(const xml::Document &document)
 std::filesystem::path PathFromUtf8(const std::string &fileName)
 {
     return std::filesystem::path(std::u8string(fileName.begin(), fileName.end()));
-}
-
-void WriteFileAtomically(const std::filesystem::path &path, const std::string &bytes)
-{
-    const std::string shown = reinterpret_cast<const char *>(path.u8string().c_str());
-    auto fail = [&](const std::string &reason) {
-        throw EConfigError("Не удалось записать файл " + shown + ": " + reason);
-    };
-    std::filesystem::path dir = path.parent_path();
-    if (dir.empty())
-        dir = ".";
-    std::random_device random;
-    const auto temp = dir / ("." + path.filename().string() + ".tmp" + std::to_string(random() % 1000000));
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            fail(std::strerror(errno));
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            const std::string reason = std::strerror(errno);
-            out.close();
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            fail(reason);
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(temp, ignored);
-        fail(ec.message());
-    }
 }

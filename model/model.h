@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 // A device's configuration as the shell sees it. All calls come from one thread.
 class IConfigModel {
@@ -20,7 +21,13 @@ public:
     virtual std::uint16_t GetHardwareCode() = 0;
     virtual std::uint16_t GetSoftwareVersion() = 0;
     virtual bool IsCompatible(std::uint16_t hw, std::uint16_t sw) = 0;
+    // Reads a settings file and takes its values (LoadFromDocument).
     virtual void LoadFromFile(const std::string &fileName) = 0;
+    // Takes the values of a settings file that is already read, so that
+    // opening one reads it once; raises EConfigError when the document holds
+    // no settings or names a device without description. Models that check
+    // values of their own do it here.
+    virtual void LoadFromDocument(xml::Document values) = 0;
     virtual void SaveToFile(const std::string &fileName) = 0;
     // The bytes SaveToFile writes; raises EConfigError when they could not be read back.
     virtual std::string SettingsText() = 0;
@@ -45,18 +52,28 @@ public:
 
 using TConfigModelPtr = std::shared_ptr<IConfigModel>;
 
+// A device element of the catalogue, with the file and the document holding it.
+struct TCatalogueMatch {
+    std::filesystem::path file;
+    xml::Document document;
+    xml::Node device;
+};
+
 // What both models share: the description, the value document, and the
 // operations that do not depend on how the device stores its configuration.
 class TAbstractConfigModel : public IConfigModel {
 public:
-    // Looks the description up in the catalogue folder and starts an empty
-    // value document for the given hardware code and version.
-    TAbstractConfigModel(std::filesystem::path catalogueDir, std::uint16_t hw, std::uint16_t sw);
+    // Keeps the description the catalogue matched for the given hardware
+    // code and version and starts an empty value document for them. The
+    // folder serves settings files of other devices (LoadFromDocument).
+    TAbstractConfigModel(std::filesystem::path catalogueDir, TCatalogueMatch description, std::uint16_t hw,
+                         std::uint16_t sw);
 
     std::uint16_t GetHardwareCode() override;
     std::uint16_t GetSoftwareVersion() override;
     bool IsCompatible(std::uint16_t hw, std::uint16_t sw) override;
     void LoadFromFile(const std::string &fileName) override;
+    void LoadFromDocument(xml::Document values) override;
     void SaveToFile(const std::string &fileName) override;
     std::string SettingsText() override;
     int GetBlockCount() override;
@@ -85,21 +102,17 @@ protected:
     std::optional<xml::Document> DescriptionDoc;
     xml::Document ValueDoc;
     xml::Node Device;
+    // The hardware code and version Device was found for.
+    std::optional<std::pair<int, int>> m_describedFor;
 };
 
-// Creates the model of a device element's storage format.
-using TModelFactory =
-    std::function<TConfigModelPtr(const std::filesystem::path &catalogueDir, std::uint16_t hw, std::uint16_t sw)>;
+// Creates the model of a device element's storage format from the element
+// the catalogue matched, so that the catalogue is not searched again.
+using TModelFactory = std::function<TConfigModelPtr(const std::filesystem::path &catalogueDir,
+                                                    TCatalogueMatch description, std::uint16_t hw, std::uint16_t sw)>;
 
 // Registers the model for `format` "xml" (xml true) or for every other format.
 void RegisterConfigModel(bool xml, TModelFactory factory);
-
-// Where a match was found.
-struct TCatalogueMatch {
-    std::filesystem::path file;
-    xml::Document document;
-    xml::Node device;
-};
 
 // The catalogue files of a folder, sorted by name: the order of the first-match rule.
 std::vector<std::filesystem::path> CatalogueFiles(const std::filesystem::path &catalogueDir);
@@ -112,10 +125,12 @@ std::optional<TCatalogueMatch> FindInCatalogue(const std::filesystem::path &cata
 // The matching rule of one device element.
 bool DeviceMatches(xml::Node device, int hw, int sw);
 
-// The model for a device, or none when no description matches.
+// The model for a device, or none when no description matches. Reads each
+// catalogue file at most once.
 TConfigModelPtr CreateConfigModel(const std::filesystem::path &catalogueDir, std::uint16_t hw, std::uint16_t sw);
 
-// Opens a settings file; raises EError with the user's message on failure.
+// Opens a settings file, reading it once and each catalogue file at most once;
+// raises EError with the user's message on failure.
 TConfigModelPtr LoadSettingsFile(const std::string &fileName, const std::filesystem::path &catalogueDir);
 
 // The folder of the running executable, where the catalogue lives.
@@ -123,6 +138,14 @@ std::filesystem::path ExecutableDir();
 
 // Writes bytes to path through a temporary file in the same folder renamed
 // over it, so the target is either the old or the new file, never half of one.
+// A symbolic link is written through (the file it names is replaced and the
+// link stays); the old file's mode and, where permitted, owner are kept; a
+// file without write permission is refused. The temporary file is created
+// exclusively, under an unpredictable name ".<name>.cfgtmp-XXXXXXXX", and
+// synced before the rename, the folder after it; those left behind by a killed
+// save of the same file are removed. Every failure raises EConfigError
+// "Не удалось записать файл <path>: <reason>". One implementation per platform
+// (files_posix.cpp, files_win32.cpp).
 void WriteFileAtomically(const std::filesystem::path &path, const std::string &bytes);
 
 // A file name given as UTF-8 text.

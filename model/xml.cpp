@@ -2,7 +2,9 @@
 
 #include "model/cp1251.h"
 #include "model/errors.h"
+#include "model/files.h"
 
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
@@ -14,10 +16,10 @@
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <mutex>
 
 namespace xml {
@@ -206,6 +208,144 @@ void requireNode(const Node &node, const char *operation)
     if (!node)
         fail(std::string("Обращение к отсутствующему узлу документа (") + operation + ")");
 }
+
+// Parses the text of a settings or catalogue file, handing it to the parser in
+// pieces and stopping it as soon as it meets what no such file holds.
+class TFileParse {
+public:
+    explicit TFileParse(std::string_view text) : m_text(text) {}
+
+    std::optional<Document> Run(ParseError &error)
+    {
+        ErrorCapture capture;
+        std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> context(
+            xmlCreateIOParserCtxt(nullptr, nullptr, &TFileParse::read, &TFileParse::close, this,
+                                  XML_CHAR_ENCODING_NONE),
+            &xmlFreeParserCtxt);
+        if (!context) {
+            error = {0, "Out of memory", std::string()};
+            return std::nullopt;
+        }
+        m_context = context.get();
+        xmlCtxtUseOptions(m_context, kParseOptions);
+        m_context->_private = this;
+        m_context->sax->internalSubset = &TFileParse::onDoctype;
+        m_context->sax->startElementNs = &TFileParse::onElement;
+        m_context->sax->comment = &TFileParse::onComment;
+        m_context->sax->processingInstruction = &TFileParse::onProcessingInstruction;
+        xmlParseDocument(m_context);
+        DocumentPtr doc(m_context->myDoc);
+        m_context->myDoc = nullptr;
+        if (m_refusal) {
+            error = {m_refusalLine, *m_refusal, sourceLine(m_text, m_refusalLine, nullptr)};
+            return std::nullopt;
+        }
+        if (!doc || !m_context->wellFormed) {
+            error.line = capture.HasError() ? capture.Line() : 0;
+            error.reason = capture.HasError() ? capture.Message() : "Document is not well-formed";
+            error.sourceText = sourceLine(m_text, error.line, nullptr);
+            return std::nullopt;
+        }
+        stripBlankText(reinterpret_cast<xmlNodePtr>(doc.get()));
+        return Document(std::move(doc));
+    }
+
+private:
+    // libxml2 2.9 checks every attribute of a start tag against all earlier
+    // ones before any callback sees the tag: 200,000 attributes take minutes.
+    // Its attribute and namespace tables, which grow with the largest tag so
+    // far, give such a tag away while it is read; past this many entries, far
+    // beyond kMaxAttributes however the tables grow, the input ends there.
+    static constexpr int kRunawayEntries = 5 * 4 * kMaxAttributes;
+
+    static TFileParse &of(void *context)
+    {
+        return *static_cast<TFileParse *>(static_cast<xmlParserCtxtPtr>(context)->_private);
+    }
+
+    static int read(void *self, char *buffer, int length)
+    {
+        auto &parse = *static_cast<TFileParse *>(self);
+        const xmlParserCtxtPtr context = parse.m_context;
+        if (context && (context->maxatts > kRunawayEntries || context->nsMax > kRunawayEntries)) {
+            parse.record(tooManyAttributes());
+            return 0;
+        }
+        const std::size_t piece = std::min(static_cast<std::size_t>(length), parse.m_text.size() - parse.m_position);
+        std::memcpy(buffer, parse.m_text.data() + parse.m_position, piece);
+        parse.m_position += piece;
+        return static_cast<int>(piece);
+    }
+
+    static int close(void *) { return 0; }
+
+    static void onDoctype(void *context, const xmlChar *, const xmlChar *, const xmlChar *)
+    {
+        // Entities declared there could expand a few kilobytes into gigabytes.
+        of(context).refuse("объявление типа документа (DOCTYPE) не допускается");
+    }
+
+    static void onElement(void *context, const xmlChar *localName, const xmlChar *prefix, const xmlChar *uri,
+                          int namespaceCount, const xmlChar **namespaces, int attributeCount, int defaultedCount,
+                          const xmlChar **attributes)
+    {
+        TFileParse &parse = of(context);
+        if (namespaceCount + attributeCount > kMaxAttributes)
+            return parse.refuse(tooManyAttributes());
+        if (!parse.count(1 + namespaceCount + attributeCount))
+            return;
+        xmlSAX2StartElementNs(context, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
+                              defaultedCount, attributes);
+    }
+
+    static void onComment(void *context, const xmlChar *value)
+    {
+        if (of(context).count(1))
+            xmlSAX2Comment(context, value);
+    }
+
+    static void onProcessingInstruction(void *context, const xmlChar *target, const xmlChar *data)
+    {
+        if (of(context).count(1))
+            xmlSAX2ProcessingInstruction(context, target, data);
+    }
+
+    static std::string tooManyAttributes()
+    {
+        return "у элемента больше " + std::to_string(kMaxAttributes) + " атрибутов";
+    }
+
+    bool count(int nodes)
+    {
+        m_nodes += nodes;
+        if (m_nodes <= kMaxNodes)
+            return true;
+        refuse("в документе больше " + std::to_string(kMaxNodes) + " элементов и атрибутов");
+        return false;
+    }
+
+    void record(const std::string &reason)
+    {
+        if (m_refusal)
+            return;
+        m_refusal = reason;
+        m_refusalLine = m_context->input ? m_context->input->line : 0;
+    }
+
+    // From a callback only: the parser's input is torn down at once.
+    void refuse(const std::string &reason)
+    {
+        record(reason);
+        xmlStopParser(m_context);
+    }
+
+    std::string_view m_text;
+    std::size_t m_position = 0;
+    xmlParserCtxtPtr m_context = nullptr;
+    long m_nodes = 0;
+    std::optional<std::string> m_refusal;
+    int m_refusalLine = 0;
+};
 
 } // namespace
 
@@ -456,17 +596,13 @@ std::optional<Document> Document::Parse(std::string_view text, ParseError &error
 
 std::optional<Document> Document::Load(const std::filesystem::path &path, ParseError &error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = {0, "Cannot open the file", std::string()};
+    std::string reason;
+    const std::optional<std::string> text = ReadRegularFile(path, kMaxFileBytes, reason);
+    if (!text) {
+        error = {0, reason, std::string()};
         return std::nullopt;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = {0, "Cannot read the file", std::string()};
-        return std::nullopt;
-    }
-    return Parse(text, error);
+    return TFileParse(*text).Run(error);
 }
 
 Node Document::AsNode() const

@@ -8,6 +8,7 @@
 // nodes holding only white space are dropped on loading, so indentation never
 // shows as child nodes.
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -22,6 +23,18 @@ struct _xsltStylesheet;
 namespace xml {
 
 class Document;
+
+// Bounds of the files Document::Load reads. Real settings and catalogue files
+// are a few kilobytes, with a few hundred elements of a handful of attributes;
+// within these a hostile file is refused in well under a second and 200 MB.
+inline constexpr std::uintmax_t kMaxFileBytes = 16 * 1024 * 1024;
+// On one element, namespace declarations included: the root config has hw
+// and sw, a description's item about a dozen.
+inline constexpr int kMaxAttributes = 256;
+// Elements, attributes, comments and processing instructions of a document
+// (text nodes lie between them): each takes about 160 bytes of memory, from as
+// little as 4 bytes of file.
+inline constexpr int kMaxNodes = 250000;
 
 enum class NodeType { Element, Attribute, Text, ProcessingInstruction, Comment, Document, Other };
 
@@ -107,7 +120,10 @@ public:
     // Parses text; on failure returns nullopt and fills error. encoding,
     // when given, overrides whatever the text declares.
     static std::optional<Document> Parse(std::string_view text, ParseError &error, const char *encoding = nullptr);
-    // Reads and parses a file; a file that cannot be read is a failure at line 0.
+    // Reads and parses a settings or catalogue file: a regular file of at most
+    // kMaxFileBytes, without a document type declaration, within kMaxAttributes
+    // and kMaxNodes. Anything else fails with the reason in the user's words,
+    // as soon as the parser meets it; a file that is not read at all, at line 0.
     static std::optional<Document> Load(const std::filesystem::path &path, ParseError &error);
 
     Node AsNode() const;

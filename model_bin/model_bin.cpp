@@ -69,8 +69,9 @@ TTreeData nodeData(const std::string &caption)
 
 void RegisterBinaryConfigModel()
 {
-    RegisterConfigModel(false, [](const std::filesystem::path &dir, std::uint16_t hw, std::uint16_t sw) {
-        return std::make_shared<TBinaryConfigModel>(dir, hw, sw);
+    RegisterConfigModel(false, [](const std::filesystem::path &dir, TCatalogueMatch description, std::uint16_t hw,
+                                  std::uint16_t sw) {
+        return std::make_shared<TBinaryConfigModel>(dir, std::move(description), hw, sw);
     });
 }
 

@@ -121,8 +121,9 @@ std::string defaultText(xml::Node field)
 
 void RegisterXmlConfigModel()
 {
-    RegisterConfigModel(true, [](const std::filesystem::path &dir, std::uint16_t hw, std::uint16_t sw) {
-        return std::make_shared<TXmlConfigModel>(dir, hw, sw);
+    RegisterConfigModel(true, [](const std::filesystem::path &dir, TCatalogueMatch description, std::uint16_t hw,
+                                  std::uint16_t sw) {
+        return std::make_shared<TXmlConfigModel>(dir, std::move(description), hw, sw);
     });
 }
 
@@ -221,9 +222,9 @@ Bytes TXmlConfigModel::EncodeBlock(xml::Node block, xml::Node)
     return ToBytes(DocumentToText(document));
 }
 
-void TXmlConfigModel::LoadFromFile(const std::string &fileName)
+void TXmlConfigModel::LoadFromDocument(xml::Document values)
 {
-    TAbstractConfigModel::LoadFromFile(fileName);
+    TAbstractConfigModel::LoadFromDocument(std::move(values));
     const xml::Node config = ValueDoc.DocumentElement();
     for (xml::Node block : ChildElements(Device, "block"))
         checkArrayCounts(block, config, [this](const std::string &name) { return FindArray(name); });

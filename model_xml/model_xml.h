@@ -9,9 +9,9 @@ class TXmlConfigModel : public TAbstractConfigModel {
 public:
     using TAbstractConfigModel::TAbstractConfigModel;
 
-    // Loads a settings file; an array with more elements than its max or
-    // fewer than its min fails with a message naming the parameter.
-    void LoadFromFile(const std::string &fileName) override;
+    // Takes a settings file's values; an array with more elements than its
+    // max or fewer than its min fails with a message naming the parameter.
+    void LoadFromDocument(xml::Document values) override;
     // Rebuilds the whole grid from the description and the value document.
     void FillTree(ITreeGrid &grid) override;
     // Received block texts are never checked against a size.

@@ -62,8 +62,9 @@ std::string MessageOf(const std::function<void()> &call)
 void RegisterPlainTestModels()
 {
     for (const bool xml : {false, true}) {
-        RegisterConfigModel(xml, [xml](const std::filesystem::path &dir, std::uint16_t hw, std::uint16_t sw) {
-            auto model = std::make_shared<TPlainTestModel>(dir, hw, sw);
+        RegisterConfigModel(xml, [xml](const std::filesystem::path &dir, TCatalogueMatch description, std::uint16_t hw,
+                                       std::uint16_t sw) {
+            auto model = std::make_shared<TPlainTestModel>(dir, std::move(description), hw, sw);
             model->xml = xml;
             return model;
         });

@@ -65,6 +65,30 @@ TEST_F(CatalogueTest, BadFilesAreSkippedSilently)
     EXPECT_EQ(chosen(5, 1), "good");
 }
 
+TEST_F(CatalogueTest, FilesNoCatalogueHoldsAreSkipped)
+{
+    dir.Write("b.xml", devices(R"(<device id="good" hw="5"/>)"));
+    const std::string hostile = R"(<devices><device id="hostile" hw="5"/></devices>)";
+    std::string wide = R"(<devices><device id="hostile" hw="5")";
+    for (int i = 0; i < xml::kMaxAttributes; ++i)
+        wide += " a" + std::to_string(i) + "=\"1\"";
+    const struct {
+        const char *what;
+        std::string text;
+    } cases[] = {
+        {"document type", "<!DOCTYPE devices>\n" + hostile},
+        {"too many attributes", wide + "/></devices>"},
+        {"over the size limit", hostile + std::string(xml::kMaxFileBytes, '\n')},
+    };
+    for (const auto &c : cases) {
+        dir.Write("a.xml", c.text);
+        EXPECT_EQ(chosen(5, 1), "good") << c.what;
+    }
+    std::filesystem::remove(dir.Path() / "a.xml");
+    std::filesystem::create_directory(dir.Path() / "a.xml");
+    EXPECT_EQ(chosen(5, 1), "good") << "a folder";
+}
+
 TEST_F(CatalogueTest, EmptyOrMissingFolderHasNoDescription)
 {
     EXPECT_EQ(chosen(5, 1), "none");
@@ -198,7 +222,19 @@ TEST_F(CatalogueTest, SettingsFileMessages)
     EXPECT_EQ(messageOf(dir.File("missing.cfg")).rfind("Ошибка загрузки файла " + dir.File("missing.cfg") + "\r\nСтрока 0: ", 0), 0u);
     const std::string laughs = "<?xml version=\"1.0\"?>" + BillionLaughsDoctype("config") +
                                "<config hw=\"5\" sw=\"1\"><a>&k;</a></config>";
-    EXPECT_EQ(messageOf(dir.Write("laughs.cfg", laughs)).rfind("Ошибка загрузки файла ", 0), 0u);
+    // What no settings file holds is refused with the line that holds it.
+    const auto loadError = [&](const std::string &name) { return "Ошибка загрузки файла " + dir.File(name) + "\r\n"; };
+    EXPECT_EQ(messageOf(dir.Write("laughs.cfg", laughs)),
+              loadError("laughs.cfg") + "Строка 1: объявление типа документа (DOCTYPE) не допускается\r\n"
+                  + laughs.substr(0, 200));
+    std::string wide = "<config hw=\"5\" sw=\"1\"";
+    for (int i = 0; i < xml::kMaxAttributes; ++i)
+        wide += " a" + std::to_string(i) + "=\"1\"";
+    dir.Write("wide-root.cfg", wide + "/>");
+    EXPECT_EQ(messageOf(dir.File("wide-root.cfg")),
+              loadError("wide-root.cfg") + "Строка 1: у элемента больше 256 атрибутов\r\n" + wide.substr(0, 200));
+    std::filesystem::create_directory(dir.Path() / "folder.cfg");
+    EXPECT_EQ(messageOf(dir.File("folder.cfg")), loadError("folder.cfg") + "Строка 0: это не обычный файл\r\n");
     // Loading into a model needs a description of the file's device too.
     auto model = CreateConfigModel(dir.Path(), 5, 1);
     EXPECT_EQ(FailureOf([&] { model->LoadFromFile(dir.Write("other.cfg", "<config hw=\"9\" sw=\"1\"/>")); }),

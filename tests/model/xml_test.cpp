@@ -1,9 +1,11 @@
 #include "model/cp1251.h"
 #include "model/errors.h"
 #include "model/xml.h"
+#include "tests/model/catalogue_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -23,6 +25,24 @@ xml::ParseError parseError(std::string_view text)
     xml::ParseError error;
     EXPECT_FALSE(xml::Document::Parse(text, error)) << text.substr(0, 80);
     return error;
+}
+
+std::string repeated(const std::string &unit, int count)
+{
+    std::string text;
+    text.reserve(unit.size() * static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        text += unit;
+    return text;
+}
+
+// A config root with hw, sw and count more attributes named prefix0, prefix1...
+std::string wideConfig(int count, const std::string &prefix)
+{
+    std::string text = "<config hw=\"5\" sw=\"1\"";
+    for (int i = 0; i < count; ++i)
+        text += " " + prefix + std::to_string(i) + "=\"1\"";
+    return text + "/>";
 }
 
 } // namespace
@@ -202,4 +222,42 @@ TEST(XmlStylesheet, IdentityTransformIndentsAndEncodes)
               std::string::npos)
         << text;
     EXPECT_THROW(xml::Stylesheet::Parse("<not-a-stylesheet/>"), EXmlError);
+}
+
+TEST(XmlDocumentLoad, WhatNoSettingsOrCatalogueFileHoldsIsRefusedAtOnce)
+{
+    const std::string doctype = "объявление типа документа (DOCTYPE) не допускается";
+    const std::string attributes = "у элемента больше 256 атрибутов";
+    const std::string nodes = "в документе больше 250000 элементов и атрибутов";
+    const struct {
+        const char *what;
+        std::string text;
+        std::string reason; // empty: the file loads
+        int line;
+    } cases[] = {
+        {"billion laughs", "<?xml version=\"1.0\"?>\n" + BillionLaughsDoctype("config") + "\n<config>&k;</config>", doctype, 2},
+        {"document type without entities", "<!DOCTYPE config>\n<config/>", doctype, 1},
+        {"the most attributes", wideConfig(xml::kMaxAttributes - 2, "a"), "", 0},
+        {"one attribute more", wideConfig(xml::kMaxAttributes - 1, "a"), attributes, 1},
+        {"200,000 attributes", "\n" + wideConfig(200000, "a"), attributes, 2},
+        {"namespace declarations count too", wideConfig(xml::kMaxAttributes - 1, "xmlns:a"), attributes, 1},
+        {"200,000 namespace declarations", wideConfig(200000, "xmlns:a"), attributes, 1},
+        {"the most nodes", "<config>" + repeated("<a/>", xml::kMaxNodes - 1) + "</config>", "", 0},
+        {"one element more", "<config>" + repeated("<a/>", xml::kMaxNodes) + "</config>", nodes, 1},
+        {"attributes count as nodes", "<config>" + repeated("<a b=\"1\"/>", xml::kMaxNodes / 2) + "</config>", nodes, 1},
+        {"comments count as nodes", "<config>" + repeated("<!---->", xml::kMaxNodes) + "</config>", nodes, 1},
+    };
+    TTempDir dir;
+    for (const auto &c : cases) {
+        const std::string file = dir.Write("hostile.xml", c.text);
+        const auto start = std::chrono::steady_clock::now();
+        xml::ParseError error;
+        const bool loaded = xml::Document::Load(file, error).has_value();
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(loaded, c.reason.empty()) << c.what << ": " << error.reason;
+        EXPECT_EQ(error.reason, c.reason) << c.what;
+        EXPECT_EQ(error.line, c.line) << c.what;
+        // Unbounded, the widest of these take minutes and gigabytes.
+        EXPECT_LT(elapsed, std::chrono::seconds(3)) << c.what;
+    }
 }
