@@ -1,6 +1,7 @@
 #include "app/error_box.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -34,7 +35,38 @@ void show(TBoxKind kind, QWidget *parent, const QString &text)
     box->open();
 }
 
+std::function<TSaveAnswer(const QString &)> &questionHandler()
+{
+    static std::function<TSaveAnswer(const QString &)> instance;
+    return instance;
+}
+
 } // namespace
+
+void AskSaveChanges(QWidget *parent, std::function<void(TSaveAnswer)> answered)
+{
+    const QString question = QStringLiteral("Сохранить изменения?");
+    if (questionHandler()) {
+        answered(questionHandler()(question));
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Question, kApplicationTitle, question, QMessageBox::NoButton, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *save = box->addButton(QStringLiteral("Сохранить"), QMessageBox::AcceptRole);
+    QPushButton *discard = box->addButton(QStringLiteral("Не сохранять"), QMessageBox::DestructiveRole);
+    QPushButton *cancel = box->addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
+    box->setDefaultButton(save);
+    box->setEscapeButton(cancel);
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [=](QAbstractButton *button) {
+        answered(button == save ? TSaveAnswer::Save : button == discard ? TSaveAnswer::Discard : TSaveAnswer::Cancel);
+    });
+    box->open();
+}
+
+void SetSaveQuestionHandler(std::function<TSaveAnswer(const QString &)> handler_)
+{
+    questionHandler() = std::move(handler_);
+}
 
 QString ErrorBoxText(const QString &message)
 {

@@ -24,6 +24,15 @@ void ShowPlainBox(QWidget *parent, const QString &message);
 // The text the error box shows for a message.
 QString ErrorBoxText(const QString &message);
 
+// The answers to "Сохранить изменения?".
+enum class TSaveAnswer { Save, Discard, Cancel };
+
+// Asks "Сохранить изменения?" with Сохранить / Не сохранять / Отмена,
+// window-modal; answered runs with the answer once it is given.
+void AskSaveChanges(QWidget *parent, std::function<void(TSaveAnswer answer)> answered);
+// Replaces the question by a handler that answers at once (tests); an empty one restores it.
+void SetSaveQuestionHandler(std::function<TSaveAnswer(const QString &question)> handler);
+
 // Replaces the boxes; an empty handler restores them.
 void SetMessageBoxHandler(std::function<void(TBoxKind kind, const QString &text)> handler);
 

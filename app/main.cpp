@@ -5,6 +5,7 @@
 #include "app/compare_dialog.h"
 #include "app/error_box.h"
 #include "app/FormSize.h"
+#include "app/edit_history.h"
 #include "app/history_dialog.h"
 #include "app/protocol.h"
 #include "app/user_settings.h"
@@ -14,7 +15,9 @@
 #include "model/tools.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -32,6 +35,7 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QToolBar>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 namespace {
@@ -43,6 +47,7 @@ constexpr int kPasswordWidth = 121;
 constexpr int kPasswordLength = 6;
 constexpr int kProgressStep = 10;
 constexpr int kValueColumn = 1;
+constexpr int kRecentFiles = 5;
 
 const QString kFileFilter = QStringLiteral("Файл CFG (*.cfg);;Все файлы (*.*)");
 
@@ -62,9 +67,15 @@ void chooseSettingsFile(QWidget *parent, QFileDialog::AcceptMode mode, std::func
     dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog->setDefaultSuffix(QStringLiteral("cfg"));
     dialog->setNameFilter(kFileFilter);
+    // The dialog opens in the folder used last.
+    const QString folder = UserSettings::LastFolder();
+    if (!folder.isEmpty())
+        dialog->setDirectory(folder);
     QObject::connect(dialog, &QFileDialog::fileSelected, parent, [accepted = std::move(accepted)](const QString &file) {
-        if (!file.isEmpty())
-            accepted(file);
+        if (file.isEmpty())
+            return;
+        UserSettings::SetLastFolder(QFileInfo(file).absolutePath());
+        accepted(file);
     });
     dialog->open();
 }
@@ -89,6 +100,17 @@ TfrmMain::TfrmMain(TMainOptions options) : m_options(std::move(options))
     const QString port = m_options.port ? *m_options.port : UserSettings::PortName();
     if (!port.isEmpty())
         PortThread->SetPortName(port.toStdString());
+    Edits->Restore = [this](const std::string &text) { RestoreValues(text); };
+    Edits->OnChanged = [this] {
+        m_modifiedLabel->setText(Edits->ModifiedCount() > 0
+                                     ? QStringLiteral("Изменено: %1").arg(Edits->ModifiedCount())
+                                     : QString());
+        VST1->viewport()->update();
+        UpdateTitle();
+        if (OnlyModified->isChecked())
+            ApplyFilter();
+    };
+    UpdateTitle();
     m_job = new TDeviceJob(*PortThread, this);
     JobProgress = new TJobProgressDialog(this);
     JobProgress->OnCancel = [this] { m_job->Cancel(); };
@@ -189,6 +211,22 @@ void TfrmMain::CreateActions()
     mnHistorySettings->setObjectName("mnHistorySettings");
     connect(mnHistorySettings, &QAction::triggered, this, &TfrmMain::mnHistorySettingsClick);
 
+    Edits = new TEditHistory(this);
+    EditUndo = Edits->Stack()->createUndoAction(this, QStringLiteral("Отменить"));
+    EditUndo->setObjectName("EditUndo");
+    EditUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    EditRedo = Edits->Stack()->createRedoAction(this, QStringLiteral("Повторить"));
+    EditRedo->setObjectName("EditRedo");
+    EditRedo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    // Inside an open text editor Ctrl+Z is the editor's own; here it undoes whole changes.
+
+    mnExpandAll = new QAction(QStringLiteral("Развернуть всё"), this);
+    mnExpandAll->setObjectName("mnExpandAll");
+    connect(mnExpandAll, &QAction::triggered, this, [this] { VST1->expandAll(); });
+    mnCollapseAll = new QAction(QStringLiteral("Свернуть всё"), this);
+    mnCollapseAll->setObjectName("mnCollapseAll");
+    connect(mnCollapseAll, &QAction::triggered, this, [this] { VST1->collapseAll(); });
+
     mnPort = new QAction(QStringLiteral("Порт..."), this);
     mnPort->setObjectName("mnPort");
     connect(mnPort, &QAction::triggered, this, &TfrmMain::mnPortClick);
@@ -198,9 +236,19 @@ void TfrmMain::CreateActions()
     file->addAction(FileSaveAs1);
     file->addAction(FileCompare1);
     file->addSeparator();
+    RecentMenu = file->addMenu(QStringLiteral("Последние файлы"));
+    RecentMenu->setObjectName("RecentMenu");
+    FillRecentMenu();
+    file->addSeparator();
     file->addAction(FileExit1);
+    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Правка"));
+    edit->addAction(EditUndo);
+    edit->addAction(EditRedo);
     QMenu *view = menuBar()->addMenu(QStringLiteral("&Вид"));
     view->addAction(mnProtocol);
+    view->addSeparator();
+    view->addAction(mnExpandAll);
+    view->addAction(mnCollapseAll);
     QMenu *device = menuBar()->addMenu(QStringLiteral("&Устройство"));
     device->addAction(acRead);
     device->addAction(acWrite);
@@ -234,13 +282,31 @@ void TfrmMain::CreateLayout()
     auto *layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
 
+    auto *filterRow = new QHBoxLayout();
+    filterRow->setContentsMargins(4, 2, 4, 2);
+    FilterEdit = new QLineEdit(central);
+    FilterEdit->setObjectName("FilterEdit");
+    FilterEdit->setPlaceholderText(QStringLiteral("Фильтр: часть названия или значения"));
+    FilterEdit->setClearButtonEnabled(true);
+    OnlyModified = new QCheckBox(QStringLiteral("Только изменённые"), central);
+    OnlyModified->setObjectName("OnlyModified");
+    filterRow->addWidget(FilterEdit, 1);
+    filterRow->addWidget(OnlyModified);
+    layout->addLayout(filterRow);
+    connect(FilterEdit, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
+    connect(OnlyModified, &QCheckBox::toggled, this, [this] { ApplyFilter(); });
+
     VST1 = new TVirtualStringTree(central);
     TVstModel &tree = VST1->Tree();
+    tree.OnModified = [this](PVirtualNode node) { return Edits->IsModified(VST1->Tree().Data(node).Value); };
     tree.OnGetText = [this](PVirtualNode node, int column) { return VST1GetText(node, column); };
     tree.OnEditing = [this](PVirtualNode node) { return VST1Editing(node); };
     m_editLink = new TPropertyEditLink(
         tree, [&tree](const QModelIndex &index) { return tree.NodeOf(index); }, [this] { return Model.get(); }, VST1);
     m_editLink->OnError = [this](const QString &message) { ShowErrorBox(this, message); };
+    m_editLink->OnStored = [this](PVirtualNode node) {
+        Edits->Changed(QStringLiteral("изменение \"%1\"").arg(qtext(VST1->Tree().Data(node).Caption)));
+    };
     VST1->SetEditLink(m_editLink);
     connect(&tree, &TVstModel::NodesAboutToBeFreed, this, &TfrmMain::VST1FreeNode);
     connect(VST1->selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -276,6 +342,9 @@ void TfrmMain::CreateLayout()
     m_panels[0]->setFixedWidth(kPanel0Width);
     statusBar()->addWidget(m_panels[0]);
     statusBar()->addWidget(m_panels[1], 1);
+    m_modifiedLabel = new QLabel(statusBar());
+    m_modifiedLabel->setObjectName("sbModified");
+    statusBar()->addPermanentWidget(m_modifiedLabel);
 }
 
 QLabel *TfrmMain::StatusPanel(int index) const
@@ -325,6 +394,9 @@ void TfrmMain::WMDeviceIdent(const TDeviceIdentity &identity)
         SoftwareVersion = identity.softwareVersion;
         if (identity.serialNumber != LastSerialNumber) {
             LastSerialNumber = identity.serialNumber;
+            // Another device: the edits made for the one before may be wanted in a file.
+            if (Model && Edits->Modified() && ShownSerial && *ShownSerial != SerialText(identity.serialNumber))
+                ConfirmDiscard([] {});
             if (m_protocol)
                 m_protocol->AddSerialNumber(identity.serialNumber);
             if (OnBeep)
@@ -451,12 +523,16 @@ void TfrmMain::N3Click()
             if (Model)
                 Model->AddArrayItem(VST1->Tree(), PopupNode);
         });
+        Edits->Changed(QStringLiteral("добавление элемента"));
+        ApplyFilter();
         break;
     case 2:
         Guarded([this] {
             if (Model)
                 Model->DeleteArrayItem(VST1->Tree(), PopupNode);
         });
+        Edits->Changed(QStringLiteral("удаление элемента"));
+        ApplyFilter();
         break;
     }
 }
@@ -483,7 +559,115 @@ void TfrmMain::ShowModel(const TConfigModelPtr &model)
         }
         throw;
     }
+    // A new configuration: nothing changed yet, nothing to undo; its first level open.
+    Edits->Reset(Model.get());
+    VST1->expandToDepth(0);
+    ApplyFilter();
     UpdateActions();
+    UpdateTitle();
+}
+
+void TfrmMain::RestoreValues(const std::string &text)
+{
+    if (!Model)
+        return;
+    xml::ParseError error;
+    auto document = xml::Document::Parse(text, error);
+    if (!document)
+        return;
+    const TVirtualStringTree::TViewState state = VST1->SaveViewState();
+    m_editLink->CancelEdit();
+    Model->ValueDocument() = std::move(*document);
+    Guarded([this] { Model->FillTree(VST1->Tree()); });
+    VST1->RestoreViewState(state);
+    ApplyFilter();
+}
+
+void TfrmMain::UpdateTitle()
+{
+    QString title = QStringLiteral("Конфигуратор v6 29.06.2016");
+    if (Model) {
+        if (!ShownFile.isEmpty())
+            title += QStringLiteral(" — ") + QFileInfo(ShownFile).fileName();
+        else if (ShownSerial)
+            title += QStringLiteral(" — устройство SN ") + qtext(*ShownSerial);
+        if (Edits->Modified())
+            title += QStringLiteral(" *");
+    }
+    setWindowTitle(title);
+}
+
+void TfrmMain::ConfirmDiscard(std::function<void()> proceed)
+{
+    VST1->EndEditNode();
+    if (!Model || !Edits->Modified()) {
+        proceed();
+        return;
+    }
+    AskSaveChanges(this, [this, proceed = std::move(proceed)](TSaveAnswer answer) {
+        if (answer == TSaveAnswer::Discard)
+            proceed();
+        if (answer != TSaveAnswer::Save)
+            return;
+        chooseSettingsFile(this, QFileDialog::AcceptSave, [this, proceed](const QString &fileName) {
+            FileSaveAs1Accept(fileName);
+            if (!Edits->Modified())
+                proceed();
+        });
+    });
+}
+
+void TfrmMain::ApplyFilter()
+{
+    const QString text = FilterEdit->text().trimmed();
+    const bool onlyModified = OnlyModified->isChecked();
+    TVstModel &tree = VST1->Tree();
+    // A row stays when it matches, or when one of its descendants does.
+    std::function<bool(const QModelIndex &)> visit = [&](const QModelIndex &parent) {
+        bool any = false;
+        for (int row = 0; row < tree.rowCount(parent); ++row) {
+            const QModelIndex index = tree.index(row, 0, parent);
+            PVirtualNode node = tree.NodeOf(index);
+            const bool leaf = tree.rowCount(index) == 0;
+            const bool childMatches = visit(index);
+            const bool textMatches = text.isEmpty() ||
+                                     tree.data(index).toString().contains(text, Qt::CaseInsensitive) ||
+                                     tree.data(tree.IndexOf(node, kValueColumn)).toString().contains(text, Qt::CaseInsensitive);
+            const bool modifiedMatches = !onlyModified || (leaf && Edits->IsModified(tree.Data(node).Value));
+            const bool visible = childMatches || (textMatches && modifiedMatches && (leaf || !onlyModified));
+            VST1->setRowHidden(row, parent, !visible);
+            if (childMatches && (!text.isEmpty() || onlyModified))
+                VST1->expand(index);
+            any = any || visible;
+        }
+        return any;
+    };
+    visit(QModelIndex());
+}
+
+void TfrmMain::AddRecentFile(const QString &fileName)
+{
+    QStringList files = UserSettings::RecentFiles();
+    const QString path = QFileInfo(fileName).absoluteFilePath();
+    files.removeAll(path);
+    files.prepend(path);
+    while (files.size() > kRecentFiles)
+        files.removeLast();
+    UserSettings::SetRecentFiles(files);
+    FillRecentMenu();
+}
+
+void TfrmMain::FillRecentMenu()
+{
+    RecentMenu->clear();
+    const QStringList files = UserSettings::RecentFiles();
+    for (int i = 0; i < files.size(); ++i) {
+        QAction *action = RecentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(files[i]));
+        connect(action, &QAction::triggered, this, [this, file = files[i]] {
+            ConfirmDiscard([this, file] { FileOpen1Accept(file); });
+        });
+    }
+    RecentMenu->setEnabled(!files.isEmpty());
 }
 
 void TfrmMain::RunJob(const QString &title, bool withDialog, TDeviceJob::Work work, std::function<void()> succeeded,
@@ -538,6 +722,14 @@ void TfrmMain::acReadExecute()
 {
     if (JobRunning())
         return;
+    // Reading replaces the shown configuration: its unsaved edits are asked about first.
+    ConfirmDiscard([this] { StartRead(); });
+}
+
+void TfrmMain::StartRead()
+{
+    if (JobRunning())
+        return;
     Guarded([this] {
         if (!Connected)
             throw EConfigError(kMsgNotConnected);
@@ -552,10 +744,11 @@ void TfrmMain::acReadExecute()
                 *model = ReadConfiguration(link, device, password, catalogue, progress);
             },
             [this, model, serial, firmware = device.softwareVersion] {
+                ShownSerial = SerialText(serial);
+                ShownFile.clear();
                 ShowModel(*model);
                 if (InterruptedSerial == serial)
                     InterruptedSerial.reset();
-                ShownSerial = SerialText(serial);
                 RecordHistory(THistoryAction::Read, serial, firmware);
             });
     });
@@ -597,6 +790,7 @@ void TfrmMain::acWriteExecute()
                 if (InterruptedSerial == serial)
                     InterruptedSerial.reset();
                 ShownSerial = SerialText(serial);
+                Edits->MarkClean(); // what the device holds now
                 RecordHistory(THistoryAction::Write, serial, firmware);
                 ShowInformationBox(this, QString::fromUtf8(verified ? kMsgWrittenAndVerified : kMsgWritten));
             },
@@ -610,15 +804,19 @@ void TfrmMain::acWriteExecute()
 
 void TfrmMain::FileOpen1Execute()
 {
-    chooseSettingsFile(this, QFileDialog::AcceptOpen, [this](const QString &fileName) { FileOpen1Accept(fileName); });
+    ConfirmDiscard([this] {
+        chooseSettingsFile(this, QFileDialog::AcceptOpen, [this](const QString &fileName) { FileOpen1Accept(fileName); });
+    });
 }
 
 void TfrmMain::FileOpen1Accept(const QString &fileName)
 {
     Guarded([&] {
         const TConfigModelPtr model = LoadSettingsFile(fileName.toStdString(), m_options.catalogueDir);
-        ExplainDescriptionFailure(*model, [&] { ShowModel(model); });
         ShownSerial.reset(); // a settings file names no device
+        ShownFile = fileName;
+        ExplainDescriptionFailure(*model, [&] { ShowModel(model); });
+        AddRecentFile(fileName);
         HardwareCode = Model->GetHardwareCode();
         SoftwareVersion = Model->GetSoftwareVersion();
     });
@@ -634,7 +832,13 @@ void TfrmMain::FileSaveAs1Accept(const QString &fileName)
     if (!Model)
         return;
     VST1->EndEditNode();
-    Guarded([&] { Model->SaveToFile(fileName.toStdString()); });
+    Guarded([&] {
+        Model->SaveToFile(fileName.toStdString());
+        ShownFile = fileName;
+        Edits->MarkClean();
+        AddRecentFile(fileName);
+    });
+    UpdateTitle();
 }
 
 void TfrmMain::FileCompare1Execute()
@@ -720,10 +924,13 @@ void TfrmMain::mnHistoryClick()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     const auto opened = [this, serial](const QString &file) {
         FileOpen1Accept(file);
-        if (Model)
+        if (Model) {
             ShownSerial = serial;
+            ShownFile.clear();
+            UpdateTitle();
+        }
     };
-    dialog->OnOpen = opened;
+    dialog->OnOpen = [this, opened](const QString &file) { ConfirmDiscard([opened, file] { opened(file); }); };
     dialog->OnCompare = [this](const QString &file) { FileCompare1Accept(file); };
     dialog->OnWrite = [this, opened, dialog](const QString &file) {
         opened(file);
@@ -770,6 +977,7 @@ void TfrmMain::StartKeyWait()
                 if (data.Value)
                     data.Value.SetText(KeyCodeText(GetAttribute(data.Description, "type"), *result->key));
                 VST1->Tree().InvalidateNode(PopupNode);
+                Edits->Changed(QStringLiteral("код ключа"));
             }
             if (result->stopFailed)
                 ShowErrorBox(this, QString::fromUtf8(kMsgNoLink));
@@ -812,6 +1020,16 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     if (JobRunning()) {
         m_job->Cancel();
         event->ignore();
+        return;
+    }
+    // Unsaved edits are asked about; the window closes once they may go.
+    if (!m_closeConfirmed && Model && Edits->Modified()) {
+        event->ignore();
+        ConfirmDiscard([this] {
+            m_closeConfirmed = true;
+            // Not from inside this close event, which is still being handled.
+            QTimer::singleShot(0, this, &QWidget::close);
+        });
         return;
     }
     // FormCloseQuery: the protocol window's visibility is kept; closing goes ahead in any case.

@@ -17,6 +17,8 @@
 #include <optional>
 
 class QAction;
+class QCheckBox;
+class TEditHistory;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -98,6 +100,14 @@ public:
     QAction *acWrite = nullptr;
     QAction *mnProtocol = nullptr;
     QAction *mnPort = nullptr;
+    QAction *EditUndo = nullptr;      // Ctrl+Z
+    QAction *EditRedo = nullptr;      // Ctrl+Y
+    QAction *mnExpandAll = nullptr;   // "Развернуть всё"
+    QAction *mnCollapseAll = nullptr; // "Свернуть всё"
+    QMenu *RecentMenu = nullptr;      // the last five settings files
+    QLineEdit *FilterEdit = nullptr;  // rows whose caption or value holds this text stay
+    QCheckBox *OnlyModified = nullptr; // "Только изменённые"
+    TEditHistory *Edits = nullptr;    // what changed since the last read, open, save or write
     QAction *mnVerify = nullptr; // "Проверять запись": a write reads the device back and compares
     QAction *mnHistory = nullptr;         // "История...": the recorded versions of the device
     QAction *mnHistorySettings = nullptr; // "Настройки истории..."
@@ -117,6 +127,8 @@ public:
     PVirtualNode PopupNode = nullptr;
     // The latest identification, whole.
     TDeviceIdentity Identity;
+    // The settings file the grid shows, when it came from one (opened or saved).
+    QString ShownFile;
     // The serial number of the device whose configuration the grid shows, when known
     // (read from it, or opened from its history).
     std::optional<std::string> ShownSerial;
@@ -147,6 +159,19 @@ private:
                 std::function<void(const std::exception &)> failed = nullptr);
     // Enables the commands that have something to act on.
     void UpdateActions();
+    // The caption, then what the grid shows, then " *" when it is modified.
+    void UpdateTitle();
+    // Runs proceed once unsaved edits may go: at once when there are none,
+    // else after "Сохранить изменения?" is answered Сохранить (and the save
+    // succeeded) or Не сохранять; Отмена runs nothing.
+    void ConfirmDiscard(std::function<void()> proceed);
+    // Hides the rows the filter line and "Только изменённые" leave out.
+    void ApplyFilter();
+    // Puts a value document back (undo, redo) and refills the grid as it was.
+    void RestoreValues(const std::string &text);
+    void AddRecentFile(const QString &fileName);
+    void FillRecentMenu();
+    void StartRead();
     // Shows the device in the status bar, with the warning of an interrupted write.
     void ShowDeviceStatus();
     void ShowModel(const TConfigModelPtr &model);
@@ -163,6 +188,8 @@ private:
     TForm1 *m_waitDialog = nullptr;
     TDeviceJob *m_job = nullptr;
     bool m_keyWait = false;
+    bool m_closeConfirmed = false;
+    QLabel *m_modifiedLabel = nullptr;
     std::unique_ptr<TInputBlock> m_inputBlock;
     // An identification that came in while a job ran; applied when it ends.
     std::optional<TDeviceIdentity> m_deferredIdent;

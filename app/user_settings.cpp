@@ -20,6 +20,8 @@ std::unique_ptr<QSettings> store()
 const QString kPort = QStringLiteral("Port");
 const QString kProtocolVisible = QStringLiteral("frmProtocol/Visible");
 const QString kVerifyWrites = QStringLiteral("VerifyWrites");
+const QString kRecentFiles = QStringLiteral("RecentFiles");
+const QString kLastFolder = QStringLiteral("LastFolder");
 const QString kHistoryEnabled = QStringLiteral("History/Enabled");
 const QString kHistoryFolder = QStringLiteral("History/Folder");
 const QString kHistoryRemote = QStringLiteral("History/Remote");
@@ -73,6 +75,26 @@ void SetHistory(const THistorySettings &history)
     settings->setValue(kHistoryFolder, history.folder);
     settings->setValue(kHistoryRemote, history.remote);
     settings->setValue(kHistoryBranch, history.branch);
+}
+
+QStringList RecentFiles()
+{
+    return store()->value(kRecentFiles).toStringList();
+}
+
+void SetRecentFiles(const QStringList &files)
+{
+    store()->setValue(kRecentFiles, files);
+}
+
+QString LastFolder()
+{
+    return store()->value(kLastFolder).toString();
+}
+
+void SetLastFolder(const QString &folder)
+{
+    store()->setValue(kLastFolder, folder);
 }
 
 bool VerifyWrites()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -27,6 +28,13 @@ struct THistorySettings {
 };
 THistorySettings History();
 void SetHistory(const THistorySettings &settings);
+
+// The settings files opened or saved last, newest first.
+QStringList RecentFiles();
+void SetRecentFiles(const QStringList &files);
+// The folder the file dialogs used last.
+QString LastFolder();
+void SetLastFolder(const QString &folder);
 
 // Whether a write reads the device back and compares; on unless turned off.
 bool VerifyWrites();

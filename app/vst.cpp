@@ -3,6 +3,7 @@
 #include "editors/vteditor.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QHeaderView>
 #include <QKeyEvent>
 
@@ -69,6 +70,11 @@ QVariant TVstModel::data(const QModelIndex &index, int role) const
         return OnGetText ? OnGetText(node, index.column()) : QVariant();
     if (role == Qt::ForegroundRole && index.column() == 0 && node->Data.Gray)
         return kSilver;
+    if (role == Qt::FontRole && index.column() == kValueColumn && OnModified && OnModified(node)) {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
     return QVariant();
 }
 
@@ -256,4 +262,62 @@ void TVirtualStringTree::keyPressEvent(QKeyEvent *event)
     if (editKey && event->modifiers() == Qt::NoModifier && state() != EditingState && EditNode(FocusedNode()))
         return;
     QTreeView::keyPressEvent(event);
+}
+
+namespace {
+
+QStringList captionPath(const QModelIndex &index)
+{
+    QStringList path;
+    for (QModelIndex at = index.siblingAtColumn(0); at.isValid(); at = at.parent())
+        path.prepend(at.data().toString());
+    return path;
+}
+
+} // namespace
+
+TVirtualStringTree::TViewState TVirtualStringTree::SaveViewState() const
+{
+    TViewState state;
+    std::vector<QModelIndex> pending{QModelIndex()};
+    while (!pending.empty()) {
+        const QModelIndex parent = pending.back();
+        pending.pop_back();
+        for (int row = 0; row < m_model.rowCount(parent); ++row) {
+            const QModelIndex index = m_model.index(row, 0, parent);
+            if (isExpanded(index)) {
+                state.expanded.push_back(captionPath(index));
+                pending.push_back(index);
+            }
+        }
+    }
+    state.current = captionPath(currentIndex());
+    state.currentColumn = currentIndex().column();
+    return state;
+}
+
+void TVirtualStringTree::RestoreViewState(const TViewState &state)
+{
+    const auto find = [this](const QStringList &path) {
+        QModelIndex at;
+        for (const QString &caption : path) {
+            QModelIndex next;
+            for (int row = 0; row < m_model.rowCount(at) && !next.isValid(); ++row)
+                if (m_model.index(row, 0, at).data().toString() == caption)
+                    next = m_model.index(row, 0, at);
+            if (!next.isValid())
+                return QModelIndex();
+            at = next;
+        }
+        return at;
+    };
+    for (const QStringList &path : state.expanded)
+        if (const QModelIndex index = find(path); index.isValid())
+            expand(index);
+    if (const QModelIndex current = find(state.current); current.isValid()) {
+        // Put back without opening an editor, as a search does.
+        m_searching = true;
+        setCurrentIndex(current.siblingAtColumn(state.currentColumn));
+        m_searching = false;
+    }
 }

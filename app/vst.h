@@ -7,7 +7,10 @@
 #include <QElapsedTimer>
 #include <QTreeView>
 
+#include <QStringList>
+
 #include <functional>
+#include <vector>
 
 class TPropertyEditLink;
 
@@ -21,6 +24,8 @@ public:
     // The window's handlers: cell text, grey captions, whether a node may be edited.
     std::function<QString(PVirtualNode node, int column)> OnGetText;
     std::function<bool(PVirtualNode node)> OnEditing;
+    // Whether a node's value differs from the saved state (drawn bold).
+    std::function<bool(PVirtualNode node)> OnModified;
 
     PVirtualNode NodeOf(const QModelIndex &index) const;
     QModelIndex IndexOf(PVirtualNode node, int column = 0) const;
@@ -62,6 +67,16 @@ public:
     // Starts editing node in the value column.
     bool EditNode(PVirtualNode node);
     PVirtualNode FocusedNode() const;
+    // Which rows are expanded and which is current, by their captions, so that
+    // a refilled tree can be shown as it was.
+    struct TViewState {
+        std::vector<QStringList> expanded;
+        QStringList current;
+        int currentColumn = 0;
+    };
+    TViewState SaveViewState() const;
+    void RestoreViewState(const TViewState &state);
+
     // True while the incremental search moves the selection: a row reached by
     // typing is only selected, its editor opens on the next click, Enter or F2.
     bool Searching() const { return m_searching; }

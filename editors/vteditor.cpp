@@ -163,6 +163,7 @@ void TPropertyEditLink::StoreText(QWidget *editor, PVirtualNode node) const
     } else {
         return;
     }
+    const bool changed = data.Value.Text() != text;
     data.Value.SetText(text);
     FTree.InvalidateNode(node);
     // An edited on/off switch may switch its array element on or off.
@@ -175,6 +176,8 @@ void TPropertyEditLink::StoreText(QWidget *editor, PVirtualNode node) const
             FTree.InvalidateNode(element);
         }
     }
+    if (changed && OnStored)
+        OnStored(node);
 }
 
 void TPropertyEditLink::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option, const QModelIndex &) const

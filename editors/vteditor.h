@@ -34,6 +34,8 @@ public:
     QWidget *Editor() const { return FEdit; }
     PVirtualNode EditedNode() const { return FEdit ? FNode : nullptr; }
 
+    // A value text was changed by an edit.
+    std::function<void(PVirtualNode node)> OnStored;
     // Reports an editor that cannot start (a value that is not an integer).
     std::function<void(const QString &message)> OnError;
 

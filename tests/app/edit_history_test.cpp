@@ -1,0 +1,163 @@
+// The technician's edits in the window: what is modified, undo and redo,
+// the question before edits are lost, and the filter.
+#include "app/edit_history.h"
+#include "app/error_box.h"
+#include "editors/int_spin.h"
+#include "tests/app/gui_fixture.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+#include <QUndoStack>
+
+namespace {
+
+class EditsTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        SetSaveQuestionHandler([this](const QString &question) {
+            questions.push_back(question);
+            return answer;
+        });
+    }
+    void TearDown() override
+    {
+        SetSaveQuestionHandler({});
+        WindowTest::TearDown();
+    }
+
+    void Edit(const std::string &path, const QString &text)
+    {
+        QWidget *editor = StartEditing(Find(path));
+        ASSERT_NE(editor, nullptr) << path;
+        if (auto *spin = qobject_cast<TIntSpinEdit *>(editor))
+            spin->SetText(text);
+        else
+            qobject_cast<QLineEdit *>(editor)->setText(text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        Settle();
+    }
+    bool Bold(const std::string &path)
+    {
+        TVstModel &tree = window->VST1->Tree();
+        return tree.data(tree.IndexOf(Find(path), 1), Qt::FontRole).value<QFont>().bold();
+    }
+    bool Shown(const std::string &path)
+    {
+        const QModelIndex index = window->VST1->Tree().IndexOf(Find(path));
+        return !window->VST1->isRowHidden(index.row(), index.parent());
+    }
+
+    TSaveAnswer answer = TSaveAnswer::Cancel;
+    std::vector<QString> questions;
+};
+
+} // namespace
+
+TEST_F(EditsTest, ChangedValuesAreBoldCountedAndMarkTheTitleUntilSaved)
+{
+    OpenSettings(kGuiSettings);
+    EXPECT_TRUE(window->windowTitle().endsWith("opened.cfg")) << window->windowTitle().toStdString();
+    Edit("B/Строка", "новый");
+    Edit("B/Эл/Эл №1/Значение", "9");
+    EXPECT_TRUE(Bold("B/Строка"));
+    EXPECT_TRUE(Bold("B/Эл/Эл №1/Значение"));
+    EXPECT_FALSE(Bold("B/Эл/Эл №2/Значение"));
+    EXPECT_EQ(window->findChild<QLabel *>("sbModified")->text(), "Изменено: 2");
+    EXPECT_TRUE(window->windowTitle().endsWith("opened.cfg *"));
+    // Typing the old text back is no change at all.
+    Edit("B/Строка", "текст");
+    EXPECT_FALSE(Bold("B/Строка"));
+    window->FileSaveAs1Accept(QString::fromStdString(dir.File("saved.cfg")));
+    EXPECT_FALSE(Bold("B/Эл/Эл №1/Значение"));
+    EXPECT_TRUE(window->windowTitle().endsWith("saved.cfg"));
+    EXPECT_EQ(window->RecentMenu->actions().front()->text(), "&1 " + QString::fromStdString(dir.File("saved.cfg")));
+}
+
+TEST_F(EditsTest, UndoAndRedoTakeBackEditsAndDeletedElements)
+{
+    OpenSettings(kGuiXmlSettings);
+    window->VST1->expandAll();
+    Edit("X/Ключ", "AB");
+    // "Удалить" on the second element.
+    ASSERT_EQ(window->VST1GetPopupMenu(Find("X/Список/Элемент №2"), 0), window->PopupMenu1);
+    window->N3->trigger();
+    EXPECT_EQ(window->VST1->Tree().ChildCount(Find("X/Список")), 1);
+    window->EditUndo->trigger();
+    EXPECT_EQ(window->VST1->Tree().ChildCount(Find("X/Список")), 2);
+    EXPECT_EQ(Cell(Find("X/Ключ")), "AB");
+    window->EditUndo->trigger();
+    EXPECT_EQ(Cell(Find("X/Ключ")), "00");
+    EXPECT_FALSE(window->Edits->Modified());
+    EXPECT_FALSE(window->windowTitle().endsWith("*"));
+    window->EditRedo->trigger();
+    window->EditRedo->trigger();
+    EXPECT_EQ(Cell(Find("X/Ключ")), "AB");
+    EXPECT_EQ(window->VST1->Tree().ChildCount(Find("X/Список")), 1);
+    EXPECT_TRUE(window->VST1->isExpanded(window->VST1->Tree().IndexOf(Find("X/Список")))); // shown as it was
+}
+
+TEST_F(EditsTest, EditsAreAskedAboutBeforeTheyAreLost)
+{
+    const struct {
+        TSaveAnswer answer;
+        bool closes;
+        bool saved;
+    } cases[] = {
+        {TSaveAnswer::Cancel, false, false},
+        {TSaveAnswer::Discard, true, false},
+        {TSaveAnswer::Save, true, true},
+    };
+    for (const auto &c : cases) {
+        window.reset();
+        questions.clear();
+        std::filesystem::remove(dir.Path() / "kept.cfg");
+        OpenSettings(kGuiSettings);
+        window->show();
+        // Nothing changed: no question.
+        window->RecentMenu->actions().front()->trigger();
+        EXPECT_TRUE(questions.empty());
+        Edit("B/Строка", "новый");
+        answer = c.answer;
+        const bool closed = window->close();
+        if (c.answer == TSaveAnswer::Save) {
+            auto *dialog = window->findChild<QFileDialog *>();
+            ASSERT_NE(dialog, nullptr);
+            dialog->selectFile(QString::fromStdString(dir.File("kept.cfg")));
+            QMetaObject::invokeMethod(dialog, "accept");
+            Settle();
+        }
+        Settle();
+        EXPECT_EQ(questions, std::vector<QString>{"Сохранить изменения?"});
+        EXPECT_FALSE(closed); // the answer comes first
+        EXPECT_EQ(!window->isVisible(), c.closes);
+        EXPECT_EQ(std::filesystem::exists(dir.Path() / "kept.cfg"), c.saved);
+    }
+}
+
+TEST_F(EditsTest, FilterKeepsMatchingRowsWithTheirParents)
+{
+    OpenSettings(kGuiSettings);
+    window->FilterEdit->setText("ключ");
+    EXPECT_TRUE(Shown("B"));
+    EXPECT_TRUE(Shown("B/Ключ"));
+    EXPECT_TRUE(Shown("B/Ключ числом"));
+    EXPECT_FALSE(Shown("B/Флаг"));
+    EXPECT_FALSE(Shown("B/Эл/Эл №1"));
+    // By value too: "текст" is the value of "Строка".
+    window->FilterEdit->setText("текст");
+    EXPECT_TRUE(Shown("B/Строка"));
+    EXPECT_FALSE(Shown("B/Ключ"));
+    window->FilterEdit->clear();
+    Edit("B/Эл/Эл №2/Значение", "8");
+    window->OnlyModified->setChecked(true);
+    EXPECT_TRUE(Shown("B/Эл/Эл №2/Значение"));
+    EXPECT_FALSE(Shown("B/Эл/Эл №2/Вкл"));
+    EXPECT_FALSE(Shown("B/Эл/Эл №1"));
+    EXPECT_FALSE(Shown("B/Строка"));
+}
