@@ -2,6 +2,7 @@
 #include "app/error_box.h"
 #include "app/main.h"
 #include "app/protocol.h"
+#include "app/translations.h"
 #include "app/wait.h"
 #include "workflow/workflow.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("configurator"));
     QApplication::setApplicationDisplayName(kApplicationTitle);
     QApplication::setApplicationVersion(QStringLiteral(CONFIGURATOR_VERSION));
+    InstallRussianTranslations();
     // The grid's incremental search takes keystrokes up to half a second apart.
     QApplication::setKeyboardInputInterval(500);
 

@@ -7,6 +7,7 @@
 #include "app/FormSize.h"
 #include "app/edit_history.h"
 #include "app/history_dialog.h"
+#include "app/port_dialog.h"
 #include "app/protocol.h"
 #include "app/user_settings.h"
 #include "app/wait.h"
@@ -20,7 +21,6 @@
 #include <QFileInfo>
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -97,9 +97,12 @@ TfrmMain::TfrmMain(TMainOptions options) : m_options(std::move(options))
             QMetaObject::invokeMethod(this, [this, identity] { WMDeviceIdent(identity); }, Qt::QueuedConnection);
         },
         m_options.portFactory(), m_options.portOptions);
-    const QString port = m_options.port ? *m_options.port : UserSettings::PortName();
+    QString port = m_options.port ? *m_options.port : UserSettings::PortName();
+    if (port.isEmpty())
+        port = FirstPortName();
     if (!port.isEmpty())
         PortThread->SetPortName(port.toStdString());
+    PortThread->SetBaudRate(UserSettings::BaudRate());
     Edits->Restore = [this](const std::string &text) { RestoreValues(text); };
     Edits->OnChanged = [this] {
         m_modifiedLabel->setText(Edits->ModifiedCount() > 0
@@ -868,14 +871,14 @@ void TfrmMain::FileCompare1Accept(const QString &fileName)
 
 void TfrmMain::mnPortClick()
 {
-    auto *dialog = new QInputDialog(this);
+    auto *dialog = new TPortDialog(this, QString::fromStdString(PortThread->PortName()), PortThread->BaudRate());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(QStringLiteral("Настройка подключения"));
-    dialog->setLabelText(QStringLiteral("Введите название COM-порта:"));
-    dialog->setTextValue(QString::fromStdString(PortThread->PortName()));
-    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString &name) {
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        const QString name = dialog->PortName();
         PortThread->SetPortName(name.toStdString());
+        PortThread->SetBaudRate(dialog->BaudRate());
         UserSettings::SetPortName(name);
+        UserSettings::SetBaudRate(dialog->BaudRate());
     });
     dialog->open();
 }

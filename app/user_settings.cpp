@@ -18,6 +18,7 @@ std::unique_ptr<QSettings> store()
 }
 
 const QString kPort = QStringLiteral("Port");
+const QString kBaudRate = QStringLiteral("BaudRate");
 const QString kProtocolVisible = QStringLiteral("frmProtocol/Visible");
 const QString kVerifyWrites = QStringLiteral("VerifyWrites");
 const QString kRecentFiles = QStringLiteral("RecentFiles");
@@ -39,6 +40,23 @@ QString PortName()
 void SetPortName(const QString &name)
 {
     store()->setValue(kPort, name);
+}
+
+std::optional<int> BaudRate()
+{
+    bool number = false;
+    const int baudRate = store()->value(kBaudRate).toInt(&number);
+    if (!number || baudRate <= 0)
+        return std::nullopt;
+    return baudRate;
+}
+
+void SetBaudRate(std::optional<int> baudRate)
+{
+    if (baudRate)
+        store()->setValue(kBaudRate, *baudRate);
+    else
+        store()->remove(kBaudRate);
 }
 
 std::optional<bool> ProtocolVisible()

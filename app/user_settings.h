@@ -12,6 +12,9 @@ namespace UserSettings {
 // The stored port name; empty when none is stored.
 QString PortName();
 void SetPortName(const QString &name);
+// The stored line speed; none when the port keeps the system's speed.
+std::optional<int> BaudRate();
+void SetBaudRate(std::optional<int> baudRate);
 
 // The protocol window's stored visibility; none when nothing is stored.
 std::optional<bool> ProtocolVisible();

@@ -127,6 +127,18 @@ void TPortThread::SetPortName(std::string name)
     m_portName = std::move(name);
 }
 
+std::optional<int> TPortThread::BaudRate() const
+{
+    std::lock_guard lock(m_lock);
+    return m_baudRate;
+}
+
+void TPortThread::SetBaudRate(std::optional<int> baudRate)
+{
+    std::lock_guard lock(m_lock);
+    m_baudRate = baudRate;
+}
+
 void TPortThread::Execute()
 {
     while (!m_terminated) {
@@ -233,11 +245,14 @@ std::uint8_t TPortThread::Exchange(std::uint32_t &error)
 bool TPortThread::OpenPort(std::uint32_t &error)
 {
     const std::string name = DeviceName(PortName());
-    if (!m_openName.empty() && m_openName == name)
+    const std::optional<int> baudRate = BaudRate();
+    if (!m_openName.empty() && m_openName == name && m_openBaudRate == baudRate)
         return true;
     ClosePort();
+    m_port->setBaudRate(baudRate);
     if (m_port->open(name)) {
         m_openName = name;
+        m_openBaudRate = baudRate;
         return true;
     }
     error = m_port->lastError();

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -100,7 +101,7 @@ struct TPortOptions {
 // The one user of the serial port. Polls the device with the identification
 // command while idle and performs one request at a time for its users. The
 // port stays open, and so locked against other programs, from the first
-// exchange until the worker ends, the port name changes or the port fails.
+// exchange until the worker ends, the port name or speed changes or the port fails.
 class TPortThread {
 public:
     explicit TPortThread(TIdentityReport onIdentity, std::unique_ptr<ISerialPort> port = CreateSerialPort(),
@@ -124,6 +125,10 @@ public:
 
     std::string PortName() const;
     void SetPortName(std::string name);
+    // The line speed set when the port opens; none keeps the system's. A change
+    // reopens the held port at the next exchange.
+    std::optional<int> BaudRate() const;
+    void SetBaudRate(std::optional<int> baudRate);
 
     // System error code of the last exchange that ended in rsIoError.
     std::uint32_t LastError() const { return m_lastError.load(); }
@@ -138,7 +143,9 @@ private:
 
     TIdentityReport m_onIdentity;
     std::string m_portName = "COM16";
+    std::optional<int> m_baudRate;
     std::string m_openName; // the device the port is open on; empty while closed
+    std::optional<int> m_openBaudRate; // the speed it was opened with
     std::unique_ptr<ISerialPort> m_port;
     TPortOptions m_options;
 
@@ -155,7 +162,7 @@ private:
     TEvent m_doneEvent;
     std::atomic<std::uint32_t> m_lastError{0};
 
-    mutable std::mutex m_lock; // identity, serial number and port name
+    mutable std::mutex m_lock; // identity, serial number, port name and speed
     TDeviceIdentity m_identity;
     std::uint64_t m_serialNumber = 0;
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Time-outs of one exchange. An answer ends at 256 bytes, when readTotal has
@@ -15,6 +16,17 @@ struct TLinkTimeouts {
     std::chrono::milliseconds readGap{200};
     std::chrono::milliseconds writeTotal{1500};
 };
+
+// The line speeds (bits per second) a port can be set to; without one the system's speed stays.
+inline constexpr int kLineSpeeds[] = {9600, 19200, 38400, 57600, 115200};
+
+inline bool IsLineSpeed(int baudRate)
+{
+    for (const int speed : kLineSpeeds)
+        if (speed == baudRate)
+            return true;
+    return false;
+}
 
 // Largest answer one exchange reads, framing included.
 inline constexpr std::size_t kAnswerBufferSize = 256;
@@ -30,6 +42,12 @@ public:
     // Opens the device by its full system name; false with lastError() set.
     virtual bool open(const std::string &deviceName) = 0;
     virtual void close() = 0;
+
+    // The line speed the next open() sets; none leaves it as the system has it.
+    // A speed that is not one of kLineSpeeds makes open() fail with the system's
+    // "invalid argument" code. An open port keeps its speed until it is reopened.
+    void setBaudRate(std::optional<int> baudRate) { m_baudRate = baudRate; }
+    std::optional<int> baudRate() const { return m_baudRate; }
 
     // Writes the frame, giving up after the time-out. A write cut short by the
     // time-out is not an error (the answer then fails); false on a system error.
@@ -49,6 +67,9 @@ public:
     // Makes the current and every later blocking call return at once with an
     // error. Safe to call from any thread; used to shut the worker down.
     virtual void interrupt() = 0;
+
+private:
+    std::optional<int> m_baudRate;
 };
 
 // The platform's serial port.

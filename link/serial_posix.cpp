@@ -18,6 +18,19 @@
 
 namespace {
 
+// The termios constant of a line speed; B0 for a speed not offered.
+speed_t speedConstant(int baudRate)
+{
+    switch (baudRate) {
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+    }
+}
+
 class TPosixSerialPort final : public ISerialPort {
 public:
     TPosixSerialPort()
@@ -43,6 +56,9 @@ public:
         close();
         if (m_interrupted)
             return fail(ECANCELED);
+        const auto speed = baudRate();
+        if (speed && speedConstant(*speed) == B0)
+            return fail(EINVAL);
         const int fd = ::open(deviceName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return fail(errno);
@@ -62,11 +78,15 @@ public:
         ::ioctl(fd, TIOCEXCL);
         termios tio{};
         if (::tcgetattr(fd, &tio) == 0) {
-            // Raw bytes, 8 data bits; the speed stays as the system has it.
+            // Raw bytes, 8 data bits; without a chosen speed it stays as the system has it.
             ::cfmakeraw(&tio);
             tio.c_cflag |= CLOCAL | CREAD;
             tio.c_cc[VMIN] = 0;
             tio.c_cc[VTIME] = 0;
+            if (speed) {
+                ::cfsetispeed(&tio, speedConstant(*speed));
+                ::cfsetospeed(&tio, speedConstant(*speed));
+            }
             if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
                 const int error = errno;
                 ::close(fd);
@@ -212,6 +232,43 @@ bool IsPortBusyError(std::uint32_t code)
 
 std::string SystemErrorText(std::uint32_t code)
 {
+    // The errors a port and a file meet, in the program's language; the rest as the system words them.
+    switch (code) {
+    case ENOENT:
+        return "Нет такого файла или устройства";
+    case EACCES:
+    case EPERM:
+        return "Доступ запрещён";
+    case EBUSY:
+        return "Устройство занято другой программой";
+    case EIO:
+        return "Ошибка ввода-вывода (устройство отключено?)";
+    case ENOTTY:
+        return "Это не последовательный порт";
+    case ENXIO:
+    case ENODEV:
+        return "Устройство отсутствует";
+    case ECANCELED:
+        return "Операция прервана";
+    case ENOSPC:
+        return "Нет места на диске";
+    case EROFS:
+        return "Файловая система только для чтения";
+    case EISDIR:
+        return "Это папка, а не файл";
+    case ENOTDIR:
+        return "Путь проходит через файл, а не папку";
+    case ENAMETOOLONG:
+        return "Слишком длинное имя файла";
+    case EEXIST:
+        return "Файл уже существует";
+    case ELOOP:
+        return "Слишком много символических ссылок подряд";
+    case EFBIG:
+        return "Файл слишком велик";
+    default:
+        break;
+    }
     char buffer[256];
     // GNU strerror_r may return a static string instead of filling the buffer.
     const auto result = ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);

@@ -23,6 +23,9 @@ public:
         close();
         if (m_interrupted)
             return fail(ERROR_OPERATION_ABORTED);
+        const auto speed = baudRate();
+        if (speed && !IsLineSpeed(*speed))
+            return fail(ERROR_INVALID_PARAMETER);
         HANDLE handle = ::CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE)
@@ -31,6 +34,21 @@ public:
         if (::GetFileType(handle) != FILE_TYPE_CHAR) {
             ::CloseHandle(handle);
             return fail(ERROR_BAD_DEVICE);
+        }
+        if (speed) {
+            // Only the speed changes; the rest of the line stays as the system has it.
+            DCB dcb{};
+            dcb.DCBlength = sizeof dcb;
+            bool applied = ::GetCommState(handle, &dcb) != FALSE;
+            if (applied) {
+                dcb.BaudRate = static_cast<DWORD>(*speed);
+                applied = ::SetCommState(handle, &dcb) != FALSE;
+            }
+            if (!applied) {
+                const DWORD error = ::GetLastError();
+                ::CloseHandle(handle);
+                return fail(error);
+            }
         }
         m_handle = handle;
         // Bytes left over from an earlier exchange belong to no request.

@@ -187,7 +187,7 @@ void WriteFileAtomically(const std::filesystem::path &path, const std::string &b
     std::error_code linkError;
     const std::filesystem::path target = files::SaveTarget(path, linkError);
     if (linkError)
-        fail(linkError.message());
+        fail(SystemErrorText(static_cast<std::uint32_t>(linkError.value())));
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
     const std::string name = target.filename().native();
     const TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

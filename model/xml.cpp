@@ -111,6 +111,55 @@ private:
         capture->m_message = error->message ? error->message : "";
         while (!capture->m_message.empty() && (capture->m_message.back() == '\n' || capture->m_message.back() == ' '))
             capture->m_message.pop_back();
+        // The mismatch's own details name lines in English; the line of the error is given anyway.
+        if (const char *russian = parserReason(error->code))
+            capture->m_message =
+                russian + (error->code == XML_ERR_TAG_NAME_MISMATCH ? std::string() : detailOf(capture->m_message));
+    }
+
+    // The technician reads Russian: the parser's commonest complaints in its words.
+    static const char *parserReason(int code)
+    {
+        switch (code) {
+        case XML_ERR_DOCUMENT_EMPTY:
+            return "документ пуст";
+        case XML_ERR_DOCUMENT_START:
+            return "документ должен начинаться с элемента (\"<\" не найден)";
+        case XML_ERR_DOCUMENT_END:
+            return "лишний текст после конца документа";
+        case XML_ERR_TAG_NAME_MISMATCH:
+            return "открывающий и закрывающий теги не совпадают";
+        case XML_ERR_TAG_NOT_FINISHED:
+            return "документ оборван внутри элемента";
+        case XML_ERR_GT_REQUIRED:
+            return "ожидался символ \">\"";
+        case XML_ERR_LT_IN_ATTRIBUTE:
+            return "символ \"<\" в значении атрибута";
+        case XML_ERR_ATTRIBUTE_NOT_STARTED:
+        case XML_ERR_ATTRIBUTE_WITHOUT_VALUE:
+            return "значение атрибута должно быть в кавычках";
+        case XML_ERR_ATTRIBUTE_REDEFINED:
+            return "атрибут повторяется";
+        case XML_ERR_NAME_REQUIRED:
+            return "ожидалось имя";
+        case XML_ERR_INVALID_CHAR:
+            return "недопустимый символ";
+        case XML_ERR_UNDECLARED_ENTITY:
+            return "ссылка на необъявленную сущность";
+        case XML_ERR_UNSUPPORTED_ENCODING:
+            return "неподдерживаемая кодировка";
+        case XML_ERR_INVALID_ENCODING:
+            return "текст не соответствует объявленной кодировке";
+        default:
+            return nullptr;
+        }
+    }
+
+    // What the parser said after its first colon (the names involved), kept after the Russian words.
+    static std::string detailOf(const std::string &message)
+    {
+        const std::size_t colon = message.find(": ");
+        return colon == std::string::npos ? std::string() : message.substr(colon);
     }
 
     bool m_has = false;
@@ -242,7 +291,7 @@ public:
         }
         if (!doc || !m_context->wellFormed) {
             error.line = capture.HasError() ? capture.Line() : 0;
-            error.reason = capture.HasError() ? capture.Message() : "Document is not well-formed";
+            error.reason = capture.HasError() ? capture.Message() : "документ составлен с ошибками";
             error.sourceText = sourceLine(m_text, error.line, nullptr);
             return std::nullopt;
         }
@@ -586,7 +635,7 @@ std::optional<Document> Document::Parse(std::string_view text, ParseError &error
                                       kParseOptions));
     if (!doc || !context->wellFormed) {
         error.line = capture.HasError() ? capture.Line() : 0;
-        error.reason = capture.HasError() ? capture.Message() : "Document is not well-formed";
+        error.reason = capture.HasError() ? capture.Message() : "документ составлен с ошибками";
         error.sourceText = sourceLine(text, error.line, encoding);
         return std::nullopt;
     }

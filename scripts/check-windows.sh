@@ -10,7 +10,7 @@ command -v "$compiler" >/dev/null || scripts/install-deps.sh
 
 shopt -s nullglob
 sources=(
-  link/bytes.cpp link/crc.cpp link/port.cpp link/serial.cpp link/serial_win32.cpp link/trace.cpp
+  link/bytes.cpp link/crc.cpp link/port.cpp link/serial.cpp link/serial_win32.cpp link/port_list_win32.cpp link/trace.cpp
   model/cp1251.cpp model/errors.cpp model/model.cpp model/tools.cpp model/tree_grid.cpp model/exe_dir_win32.cpp model/files.cpp model/files_win32.cpp
   model/catalogue_check.cpp history/platform_win32.cpp model_bin/*.cpp model_xml/*.cpp workflow/workflow.cpp workflow/compare.cpp workflow/production.cpp
   tools/args.cpp tools/cli/*.cpp

@@ -53,7 +53,7 @@ void appendToFile(const std::filesystem::path &file, const std::string &text)
     if (out)
         out << text << std::flush;
     if (!out)
-        throw EConfigError(Format("Не удалось записать журнал %s: %s", utf8(file).c_str(), std::strerror(errno)));
+        throw EConfigError(Format("Не удалось записать журнал %s: %s", utf8(file).c_str(), SystemErrorText(errno).c_str()));
 }
 
 std::vector<xml::Node> childElements(xml::Node parent, std::string_view name = {})
@@ -252,7 +252,8 @@ std::filesystem::path BackupConfiguration(IDeviceLink &link, const TDeviceState 
     std::error_code ec;
     std::filesystem::create_directories(backupDir, ec);
     if (ec)
-        throw EConfigError(Format("Не удалось создать папку %s: %s", utf8(backupDir).c_str(), ec.message().c_str()));
+        throw EConfigError(Format("Не удалось создать папку %s: %s", utf8(backupDir).c_str(),
+                                  SystemErrorText(static_cast<std::uint32_t>(ec.value())).c_str()));
     const std::string stem =
         SerialText(serialNumber) + "-" + localTime(std::chrono::system_clock::now(), kBackupStamp);
     std::filesystem::path file = backupDir / (stem + ".cfg");

@@ -1,15 +1,19 @@
 #include "app/error_box.h"
+#include "app/port_dialog.h"
 #include "app/protocol.h"
+#include "app/translations.h"
 #include "app/user_settings.h"
 #include "app/wait.h"
 #include "tests/app/gui_fixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -99,6 +103,11 @@ TEST_F(WindowTest, NewSerialNumbersBeepAndReachTheProtocolOnce)
 
 TEST_F(WindowTest, PortNameComesFromTheStoreOrDefaultsToCom16)
 {
+    // No port present: the stored name or COM16, whatever this machine has.
+    SetPortListerForTest([] { return std::vector<TPortEntry>{}; });
+    struct TRestore {
+        ~TRestore() { SetPortListerForTest({}); }
+    } restore;
     const struct {
         const char *what;
         std::optional<QString> stored;
@@ -255,4 +264,16 @@ TEST_F(WindowTest, UnpluggedDeviceShowsNoLinkAndIsFoundAgain)
     ASSERT_TRUE(server->Plug());
     ASSERT_TRUE(WaitFor([&] { return w.Connected; }));
     EXPECT_TRUE(w.StatusPanel(0)->text().startsWith("SN: "));
+}
+
+TEST(Translations, QtsOwnDialogsSpeakRussian)
+{
+    ASSERT_TRUE(InstallRussianTranslations());
+    QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Save);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), "Отмена");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Save)->text(), "Сохранить");
+    // A line editor's context menu.
+    QLineEdit edit;
+    std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    EXPECT_EQ(menu->actions().front()->text().remove('&').left(8), "Отменить");
 }

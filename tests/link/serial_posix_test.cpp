@@ -62,7 +62,7 @@ TEST_F(PosixSerialPort, MissingPortFailsWithTheSystemText)
     auto missing = CreateSerialPort();
     EXPECT_FALSE(missing->open(DeviceName("COM16-missing")));
     EXPECT_EQ(missing->lastError(), std::uint32_t(ENOENT));
-    EXPECT_EQ(SystemErrorText(missing->lastError()), "No such file or directory");
+    EXPECT_EQ(SystemErrorText(missing->lastError()), "Нет такого файла или устройства");
 }
 
 TEST_F(PosixSerialPort, SecondUserIsRefusedAsBusy)

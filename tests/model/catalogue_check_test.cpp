@@ -88,7 +88,7 @@ TEST(CheckCatalogue, ReportsEveryFaultOnceInScanOrder)
     const std::string e = "e-binary.xml: устройство hw=20 sw=—..—: ";
     const std::string f = "f-xml.xml: устройство hw=21 sw=—..—: ";
     EXPECT_EQ(linesOf(CheckCatalogue(dir.Path())),
-              "a-broken.xml: файл не читается: строка 3: Opening and ending tag mismatch: device line 2 and devices\n" +
+              "a-broken.xml: файл не читается: строка 3: открывающий и закрывающий теги не совпадают\n" +
                   b + "hw=— sw=1..—: нет атрибута \"hw\"; описания после него в этом файле не просматриваются\n" +
                   b + "hw=2 sw=x..—: атрибут \"sw_low\" не целое число: \"x\"\n" +
                   c + "hw=9 sw=150..—: версии 150..199 уже описаны в c-first.xml (устройство hw=9 sw=100..199): "

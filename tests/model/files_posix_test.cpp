@@ -148,12 +148,12 @@ TEST_F(SaveTest, AFailedOrRefusedSaveKeepsTheOldFile)
     } cases[] = {
         {"read-only.cfg", "файл доступен только для чтения", "read-only.cfg"},
         {"no-write-bits.cfg", "файл доступен только для чтения", "no-write-bits.cfg"},
-        {"missing/saved.cfg", "No such file or directory", nullptr},
-        {"plain-file/saved.cfg", "Not a directory", "plain-file"},
+        {"missing/saved.cfg", "Нет такого файла или устройства", nullptr},
+        {"plain-file/saved.cfg", "Путь проходит через файл, а не папку", "plain-file"},
         {"folder.cfg", "это не обычный файл", nullptr},
-        {"loop.cfg", "Too many levels of symbolic links", nullptr},
+        {"loop.cfg", "Слишком много символических ссылок подряд", nullptr},
         // Writing stops after 4 bytes: the half-written temporary file must not replace the old one.
-        {"too-big.cfg", "File too large", "too-big.cfg"},
+        {"too-big.cfg", "Файл слишком велик", "too-big.cfg"},
     };
     const auto names = namesIn(dir.Path());
     for (const auto &c : cases) {
@@ -254,7 +254,7 @@ TEST(ReadRegularFile, OnlyRegularFilesWithinTheLimitAreRead)
         {"folder.xml", "это не обычный файл", 0},
         {"fifo.xml", "это не обычный файл", 0},
         {"zero.xml", "это не обычный файл", 0},
-        {"missing.xml", "не удалось открыть файл: No such file or directory", 0},
+        {"missing.xml", "не удалось открыть файл: Нет такого файла или устройства", 0},
     };
     for (const auto &c : cases) {
         std::string reason;

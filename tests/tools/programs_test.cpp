@@ -24,7 +24,7 @@ TEST(Programs, CliReportsAMissingPortWithTheSystemText)
 {
     const TRunResult result = RunProgram({CLI_EXE, "identify", "--port", "COM16"});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.output, "Нет связи с устройством\nNo such file or directory\n");
+    EXPECT_EQ(result.output, "Нет связи с устройством\nНет такого файла или устройства\n");
 }
 
 TEST(Programs, CliRejectsBadUsage)
