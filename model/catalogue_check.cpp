@@ -19,9 +19,8 @@ constexpr int kNarrowIntegerBytes = 4; // wider integer fields only hold bit-pac
 constexpr int kWindowBits = 32;        // a wide field's element is taken out of 4 bytes
 constexpr int kMaxBits = 64;
 constexpr long long kBitsPerByte = 8;
+constexpr int kMaxNesting = 32; // the models' bound on structs inside structs
 
-const char *const kBuiltInTypes[] = {"int", "string", "pswd_string", "ip_string", "phone",
-                                     "hex", "hex_array", "dec_array", "bool"};
 // Every other type word is stored as an integer by the binary model.
 const char *const kTextTypes[] = {"string", "pswd_string", "ip_string", "phone", "hex", "hex_array", "dec_array"};
 // Description numbers of an item, read as integers wherever they are used.
@@ -31,6 +30,12 @@ template <typename Words>
 bool isOneOf(const std::string &word, const Words &words)
 {
     return std::any_of(std::begin(words), std::end(words), [&](const char *w) { return word == w; });
+}
+
+// A width or count that its own check accepts; 0 for the others, reported there.
+long long withinBound(std::optional<int> number)
+{
+    return number && *number >= 0 && *number <= kMaxBlockBytes ? *number : 0;
 }
 
 // The attribute as the models convert it; none when absent or not an integer.
@@ -90,7 +95,7 @@ public:
             const std::string kind = child.Name();
             if (kind == "array")
                 m_arrays.emplace(*name, child);
-            else if (kind == "struct")
+            else if (kind == "struct" && !IsBuiltInType(*name))
                 m_structs.emplace(*name, child);
             else if (kind == "enum")
                 m_enums.emplace(*name, child);
@@ -152,7 +157,7 @@ private:
 
     bool KnownType(const std::string &type) const
     {
-        return isOneOf(type, kBuiltInTypes) || m_enums.count(type) ||
+        return IsBuiltInType(type) || m_enums.count(type) ||
                (m_format == TStorageFormat::Binary && m_structs.count(type));
     }
 
@@ -183,11 +188,25 @@ private:
         for (xml::Node block : ChildElements(m_device, "block")) {
             ++blockNumber;
             int number = 0;
-            for (xml::Node item : ChildElements(block, "item"))
-                CheckBinaryItem(item, ItemLabel(item, ++number, Format("блока №%d", blockNumber), ""), names);
+            long long total = 0;
+            for (xml::Node item : ChildElements(block, "item")) {
+                const std::string label = ItemLabel(item, ++number, Format("блока №%d", blockNumber), "");
+                CheckBinaryItem(item, label, names);
+                // One report per block, at the item that crosses the bound.
+                if (total <= kMaxBlockBytes && (total += ItemBytes(item, 0)) > kMaxBlockBytes)
+                    FaultOf(GetAttribute(item, "name"), label)(
+                        Format("блок длиннее %d байт, которые может передать связь", kMaxBlockBytes));
+            }
         }
         for (xml::Node structNode : ChildElements(m_device, "struct")) {
             const std::string name = GetAttribute(structNode, "name");
+            if (IsBuiltInType(name)) {
+                Add(name, Format("структура \"%s\" названа как встроенный тип: параметры типа \"%s\" остаются "
+                                 "встроенного типа, структура не используется",
+                                 name.c_str(), name.c_str()),
+                    false);
+                continue;
+            }
             const auto it = m_structs.find(name);
             if (it == m_structs.end() || it->second != structNode)
                 continue;
@@ -200,6 +219,27 @@ private:
             for (xml::Node item : ChildElements(structNode, "item"))
                 CheckBinaryItem(item, ItemLabel(item, ++number, owner, owner), structNames);
         }
+    }
+
+    // The bytes an item takes, each element at least one, clamped above the link's bound; widths and
+    // counts the item's own checks refuse count as nothing here.
+    long long ItemBytes(xml::Node item, int depth) const
+    {
+        long long width = 0;
+        const auto structNode = m_structs.find(ItemType(item));
+        if (structNode != m_structs.end()) {
+            // Deeper is a struct containing itself, reported with the struct.
+            if (depth > kMaxNesting)
+                return 0;
+            for (xml::Node field : ChildElements(structNode->second, "item"))
+                width = std::min<long long>(width + ItemBytes(field, depth + 1), kMaxBlockBytes + 1LL);
+        } else {
+            width = withinBound(integer(item, "size"));
+        }
+        long long count = 1;
+        if (const auto array = m_arrays.find(GetAttribute(item, "array")); item.HasAttribute("array") && array != m_arrays.end())
+            count = withinBound(integer(array->second, "count"));
+        return std::min<long long>(std::max(width, 1LL) * count, kMaxBlockBytes + 1LL);
     }
 
     bool Reaches(const std::string &from, const std::string &target, std::set<std::string> &seen) const
@@ -235,7 +275,7 @@ private:
                 fault("атрибут \"array\" несовместим с условием \"active=0\"");
             if (!item.HasAttribute("size"))
                 fault("нет атрибута \"size\"");
-            else if (size && *size < 0)
+            else if (size && (*size < 0 || *size > kMaxBlockBytes))
                 fault(Format("недопустимая ширина поля: size=\"%d\"", *size));
             return;
         }
@@ -249,7 +289,7 @@ private:
         }
         if (!size)
             return;
-        if (*size < 1) {
+        if (*size < 1 || *size > kMaxBlockBytes) {
             fault(Format("недопустимая ширина поля: size=\"%d\"", *size));
             return;
         }
@@ -317,7 +357,7 @@ private:
             }
             const auto start = integer(array, "start");
             const auto count = integer(array, "count");
-            if (count && *count < 0)
+            if (count && (*count < 0 || *count > kMaxBlockBytes))
                 arrayFault(Format("недопустимое число элементов %d", *count));
             else if (start && count && static_cast<long long>(*start) + *count - 1 > INT_MAX)
                 arrayFault("последний индекс больше наибольшего целого числа");

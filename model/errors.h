@@ -19,6 +19,20 @@ public:
     const char *ClassName() const override { return "EConvertError"; }
 };
 
+// An attribute that is missing or not an integer where one is needed. owner is
+// the name attribute of the element holding it (empty when it has none), so that
+// a description fault can be told from a value typed by the user.
+class EAttributeError : public EConvertError {
+public:
+    EAttributeError(const std::string &message, std::string owner) : EConvertError(message), m_owner(std::move(owner))
+    {
+    }
+    const std::string &Owner() const { return m_owner; }
+
+private:
+    std::string m_owner;
+};
+
 // A value that does not fit its field.
 class ERangeError : public EError {
 public:
@@ -65,8 +79,16 @@ public:
     const char *ClassName() const override { return "EConfigError"; }
 };
 
+// Lets GCC and Clang check Format's arguments; other compilers (MSVC) take the plain declaration.
+#if defined(__GNUC__) || defined(__clang__)
+#define CONFIGURATOR_PRINTF_FORMAT(formatIndex, firstArgument) \
+    __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define CONFIGURATOR_PRINTF_FORMAT(formatIndex, firstArgument)
+#endif
+
 // printf-style formatting into a std::string.
-std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char *format, ...) CONFIGURATOR_PRINTF_FORMAT(1, 2);
 
 // The standard integer conversion: decimal with an optional sign, or
 // hexadecimal after a leading "$"; 32-bit signed. Anything else raises

@@ -12,6 +12,12 @@
 #include <string>
 #include <utility>
 
+// The largest block image the link can address: its offsets are 16 bits, and the
+// request at the last offset brings one more chunk. Descriptions asking for more
+// counts, field widths or block sizes are refused before anything is allocated.
+inline constexpr int kMaxChunkBytes = 248;
+inline constexpr int kMaxBlockBytes = 0xFFFF + kMaxChunkBytes;
+
 // A device's configuration as the shell sees it. All calls come from one thread.
 class IConfigModel {
 public:

@@ -10,15 +10,28 @@ bool HasAttribute(xml::Node node, const std::string &name)
     return node && node.HasAttribute(name);
 }
 
+namespace {
+
+int attributeInteger(xml::Node node, const std::string &text)
+{
+    try {
+        return StrToInt(text);
+    } catch (const EConvertError &e) {
+        throw EAttributeError(e.what(), GetAttribute(node, "name"));
+    }
+}
+
+} // namespace
+
 int GetIntAttribute(xml::Node node, const std::string &name)
 {
-    return StrToInt(GetAttribute(node, name));
+    return attributeInteger(node, GetAttribute(node, name));
 }
 
 int GetIntAttribute(xml::Node node, const std::string &name, int fallback)
 {
     const auto text = node ? node.Attribute(name) : std::nullopt;
-    return text ? StrToInt(*text) : fallback;
+    return text ? attributeInteger(node, *text) : fallback;
 }
 
 std::string GetAttribute(xml::Node node, const std::string &name)
@@ -123,6 +136,11 @@ bool IsTextType(const std::string &type)
         if (type == word)
             return true;
     return false;
+}
+
+bool IsBuiltInType(const std::string &type)
+{
+    return IsTextType(type) || type == "bool";
 }
 
 std::string ValueCellText(IConfigModel *model, const TTreeData &data)

@@ -70,6 +70,8 @@ bool HasChildElements(xml::Node node);
 // The type word of an item, "int" when it has none.
 std::string ItemType(xml::Node item);
 bool IsTextType(const std::string &type);
+// The nine built-in type words: they name their built-in type even where a struct has the same name.
+bool IsBuiltInType(const std::string &type);
 
 // " №" in front of an array element's number.
 inline constexpr const char *kNumberSign = " \u2116";

@@ -631,8 +631,9 @@ std::optional<Document> Document::Parse(std::string_view text, ParseError &error
         error = {0, "Out of memory", std::string()};
         return std::nullopt;
     }
+    // An imposed encoding also ignores the declared one, which may name an encoding nobody knows.
     DocumentPtr doc(xmlCtxtReadMemory(context.get(), text.data(), static_cast<int>(text.size()), nullptr, encoding,
-                                      kParseOptions));
+                                      encoding ? kParseOptions | XML_PARSE_IGNORE_ENC : kParseOptions));
     if (!doc || !context->wellFormed) {
         error.line = capture.HasError() ? capture.Line() : 0;
         error.reason = capture.HasError() ? capture.Message() : "документ составлен с ошибками";

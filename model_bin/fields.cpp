@@ -15,6 +15,7 @@ constexpr std::uint8_t kPhoneUnusedByte = (kPhoneUnused << 4) | kPhoneUnused;
 constexpr int kNarrowIntegerBytes = 4;        // wider integer fields only hold bit-packed mask elements
 constexpr int kWindowBytes = 4;               // a wide mask element is taken out of this many bytes
 constexpr int kMaxBits = 64;
+constexpr int kFullIntegerBits = 32;
 constexpr std::uint8_t kSpace = 0x20;
 constexpr const char *kHexDigits = "0123456789ABCDEF";
 
@@ -105,7 +106,9 @@ std::int64_t shownValue(std::uint64_t stored, const TFieldParams &field)
 // The stored value of a value text, with the 32-bit wrap-around the device firmware shares.
 std::int32_t storedValue(const std::string &text, const TFieldParams &field, std::int64_t bits)
 {
-    std::int32_t x = wrap32(StrToIntWide(text));
+    // Texts above the largest signed value name bit patterns of a full 32-bit field only; narrower
+    // fields would store their wrapped low bits.
+    std::int32_t x = bits >= kFullIntegerBits ? wrap32(StrToIntWide(text)) : StrToInt(text);
     if (field.div == 0)
         throw EZeroDivide(Format("%s: деление на ноль.", field.name.c_str()));
     x = wrap32(std::int64_t(x) * field.mul);

@@ -3,7 +3,9 @@
 #include "model/errors.h"
 #include "model/tools.h"
 
+#include <algorithm>
 #include <climits>
+#include <string_view>
 
 namespace {
 
@@ -58,6 +60,33 @@ int checkedTotal(long long total)
     return static_cast<int>(total);
 }
 
+// The attribute as an integer, none when absent or not one: bounds are checked before the faults that
+// the code meeting them reports.
+std::optional<long long> readableNumber(xml::Node node, const char *name)
+{
+    try {
+        return HasAttribute(node, name) ? std::optional<long long>(GetIntAttribute(node, name)) : std::nullopt;
+    } catch (const EConvertError &) {
+        return std::nullopt;
+    }
+}
+
+[[noreturn]] void tooLong(const std::string &name)
+{
+    throw EDescriptionError(Format("Элемент \"%s\": блок длиннее %d байт, которые может передать связь.",
+                                   name.c_str(), kMaxBlockBytes));
+}
+
+[[noreturn]] void badWidth(const std::string &name)
+{
+    throw EDescriptionError(Format("Элемент \"%s\": недопустимая ширина поля.", name.c_str()));
+}
+
+[[noreturn]] void badCount(const std::string &array, int count)
+{
+    throw EDescriptionError(Format("Массив \"%s\": недопустимое число элементов %d.", array.c_str(), count));
+}
+
 TTreeData nodeData(const std::string &caption)
 {
     TTreeData data;
@@ -97,6 +126,8 @@ void TBinaryConfigModel::RefreshIndex()
 
 xml::Node TBinaryConfigModel::FindStruct(const std::string &name)
 {
+    if (IsBuiltInType(name))
+        return xml::Node();
     RefreshIndex();
     const auto it = m_structs.find(name);
     return it == m_structs.end() ? xml::Node() : it->second;
@@ -116,8 +147,8 @@ TBinaryConfigModel::TArrayInfo TBinaryConfigModel::ArrayInfo(xml::Node item, con
     info.name = *name;
     info.start = GetIntAttribute(array, "start");
     info.count = GetIntAttribute(array, "count");
-    if (info.count < 0)
-        throw EDescriptionError(Format("Массив \"%s\": недопустимое число элементов %d.", name->c_str(), info.count));
+    if (info.count < 0 || info.count > kMaxBlockBytes)
+        badCount(*name, info.count);
     // Every index of the array must be an int, the last one included.
     if (info.count > 0 && info.start > INT_MAX - (info.count - 1))
         throw EDescriptionError(Format("Массив \"%s\": недопустимый первый номер %d.", name->c_str(), info.start));
@@ -136,6 +167,8 @@ TFieldParams TBinaryConfigModel::FieldParams(xml::Node item, bool writing)
     field.div = GetIntAttribute(item, "div", 1);
     field.add = GetIntAttribute(item, "add", 0);
     field.sub = GetIntAttribute(item, "sub", 0);
+    if (field.size < 0 || field.size > kMaxBlockBytes)
+        badWidth(field.name);
     return field;
 }
 
@@ -157,20 +190,55 @@ int TBinaryConfigModel::SizeOf(xml::Node list, int depth)
             width = SizeOf(structNode, depth + 1);
         } else {
             width = GetIntAttribute(item, "size");
-            if (width < 0)
-                throw EDescriptionError(
-                    Format("Элемент \"%s\": недопустимая ширина поля.", GetAttribute(item, "name").c_str()));
+            if (width < 0 || width > kMaxBlockBytes)
+                badWidth(GetAttribute(item, "name"));
         }
+        // Both factors are bounded, so the product cannot overflow.
         total += width * ArrayInfo(item, "array").count;
-        checkedTotal(total);
+        if (total > kMaxBlockBytes)
+            tooLong(GetAttribute(item, "name"));
     }
     return checkedTotal(total);
+}
+
+long long TBinaryConfigModel::CheckBounds(xml::Node list, int depth)
+{
+    // Deeper is a struct containing itself, which the code meeting it reports.
+    if (depth > kMaxNesting)
+        return 0;
+    RefreshIndex();
+    long long total = 0;
+    for (xml::Node item : ChildElements(list, "item")) {
+        const std::string name = GetAttribute(item, "name");
+        const xml::Node structNode = FindStruct(GetAttribute(item, "type", "int"));
+        const long long width = structNode ? CheckBounds(structNode, depth + 1) : readableNumber(item, "size").value_or(0);
+        if (width > kMaxBlockBytes)
+            badWidth(name);
+        long long count = 1;
+        for (const char *attribute : {"array", "mask"}) {
+            if (!HasAttribute(item, attribute))
+                continue;
+            const auto array = m_arrays.find(GetAttribute(item, attribute));
+            const long long n = array == m_arrays.end() ? 1 : readableNumber(array->second, "count").value_or(1);
+            if (n > kMaxBlockBytes)
+                badCount(array->first, int(n));
+            if (attribute == std::string_view("array"))
+                count = std::max(n, 0LL);
+        }
+        // Every element counts at least one byte, so that empty structs cannot make values without end.
+        total += std::max(width, 1LL) * count;
+        if (total > kMaxBlockBytes)
+            tooLong(name);
+    }
+    return total;
 }
 
 // ------------------------------------------------------------------ decoding
 
 int TBinaryConfigModel::DecodeBlock(xml::Node block, xml::Node parent, const Bytes &data, int start)
 {
+    // A description too big for the link is refused before its values are made.
+    CheckBounds(block, 0);
     return Decode(block, parent, data, start, 0);
 }
 
@@ -182,8 +250,6 @@ int TBinaryConfigModel::Decode(xml::Node list, xml::Node parent, const Bytes &da
         const TFieldParams field = FieldParams(item, false);
         const TArrayInfo array = ArrayInfo(item, "array");
         const TArrayInfo mask = ArrayInfo(item, "mask");
-        if (field.size < 0)
-            throw EDescriptionError(Format("Элемент \"%s\": недопустимая ширина поля.", field.name.c_str()));
         if (GetIntAttribute(item, "active", 1) != 1) {
             position = checkedTotal(position + static_cast<long long>(field.size) * array.count);
             continue;
@@ -214,6 +280,7 @@ int TBinaryConfigModel::Decode(xml::Node list, xml::Node parent, const Bytes &da
 Bytes TBinaryConfigModel::EncodeBlock(xml::Node block, xml::Node parent)
 {
     Bytes out;
+    CheckBounds(block, 0);
     Encode(block, parent, out, 0);
     return out;
 }
@@ -230,8 +297,6 @@ void TBinaryConfigModel::Encode(xml::Node list, xml::Node parent, Bytes &out, in
         if (GetIntAttribute(item, "active", 1) != 1) {
             if (hasArray)
                 throw EConfigError("Атрибут \"array\" несовместим с условием \"active=0\"");
-            if (field.size < 0)
-                throw EDescriptionError(Format("Элемент \"%s\": недопустимая ширина поля.", field.name.c_str()));
             out.insert(out.end(), static_cast<std::size_t>(field.size), 0xFF);
             continue;
         }
@@ -297,6 +362,7 @@ void TBinaryConfigModel::FillTree(ITreeGrid &grid)
     const std::vector<xml::Node> arrays = ChildElements(Device, "array");
     const xml::Node config = ValueDoc.DocumentElement();
     for (xml::Node block : ChildElements(Device, "block")) {
+        CheckBounds(block, 0);
         PVirtualNode node = AddTreeNode(grid, nullptr, nodeData(GetAttribute(block, "caption")));
         LayOut(grid, node, block, config, arrays, 0);
     }
@@ -337,6 +403,8 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
         PVirtualNode group = AddTreeNode(grid, parent, nodeData(caption));
         const int start = GetIntAttribute(arrayNode, "start");
         const int count = GetIntAttribute(arrayNode, "count");
+        if (count > kMaxBlockBytes)
+            badCount(arrayName, count);
         if (count <= 0)
             continue;
         if (start > INT_MAX - (count - 1))

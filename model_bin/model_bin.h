@@ -31,6 +31,8 @@ private:
     TArrayInfo ArrayInfo(xml::Node item, const char *attribute);
     TFieldParams FieldParams(xml::Node item, bool writing);
     int SizeOf(xml::Node list, int depth);
+    // Refuses a list asking for more than the link can carry; returns the bytes it asks for at least.
+    long long CheckBounds(xml::Node list, int depth);
     int Decode(xml::Node list, xml::Node parent, const Bytes &data, int position, int depth);
     void Encode(xml::Node list, xml::Node parent, Bytes &out, int depth);
     void LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node list, xml::Node itemsParent,

@@ -349,21 +349,28 @@ void ExplainDescriptionFailure(IConfigModel &model, const std::function<void()> 
 {
     try {
         operation();
-    } catch (const ERangeError &) {
-        throw;
     } catch (const EError &e) {
-        // A text that does not parse is the device's or the file's: the description parsed long before.
-        if (const auto *parseError = dynamic_cast<const EXmlError *>(&e); parseError && parseError->Line() > 0)
+        // Only failures that a description alone raises have a fault as their cause: values typed,
+        // blocks received and files read fail with their own message.
+        const auto *attribute = dynamic_cast<const EAttributeError *>(&e);
+        const auto *parseError = dynamic_cast<const EXmlError *>(&e);
+        const bool described = attribute || dynamic_cast<const EDescriptionError *>(&e) ||
+                               dynamic_cast<const EZeroDivide *>(&e) || (parseError && parseError->Line() == 0);
+        if (!described)
             throw;
         const xml::Node device = model.DeviceElement();
         const std::vector<TFinding> findings = CheckDevice(device, StorageFormatOf(device));
         const std::string message = e.what();
         auto chosen = std::find_if(findings.begin(), findings.end(), [&](const TFinding &finding) {
-            return !finding.item.empty() && (message.find("\"" + finding.item + "\"") != std::string::npos ||
-                                             message.rfind(finding.item + ":", 0) == 0);
+            if (finding.item.empty())
+                return false;
+            if (attribute)
+                return finding.item == attribute->Owner();
+            return message.find("\"" + finding.item + "\"") != std::string::npos ||
+                   message.rfind(finding.item + ":", 0) == 0;
         });
-        // Faults that never raise anything do not explain a failure that names none of them.
-        if (chosen == findings.end())
+        // An attribute read from an element without a name (a missing array) is still the description's.
+        if (chosen == findings.end() && attribute)
             chosen = std::find_if(findings.begin(), findings.end(), [](const TFinding &f) { return f.fails; });
         if (chosen == findings.end())
             throw;

@@ -188,11 +188,12 @@ void DecodeBlocks(IConfigModel &model, const std::vector<Bytes> &images);
 std::vector<Bytes> EncodeBlocks(IConfigModel &model);
 
 // Runs an operation on the model (decoding, encoding, filling a tree). When it
-// fails and the model's device description has faults, a fault is raised
-// instead as EDescriptionError: "<file>: устройство hw=.. sw=..: <fault>" -
-// the first naming the item the failure names, else the first that makes
-// operations fail. A value that does not fit its bits and a block text that
-// does not parse are the data's, not the description's, and pass unchanged.
+// fails with a failure only a description can cause (a description error, a
+// division by zero, an unreadable attribute of an element, a name that cannot
+// be an element's) and the description has a fault behind it, that fault is
+// raised instead as EDescriptionError: "<file>: устройство hw=.. sw=..:
+// <fault>". Every other failure - a value typed or stored, a block of the
+// wrong size, a text that does not parse - keeps its own message.
 void ExplainDescriptionFailure(IConfigModel &model, const std::function<void()> &operation);
 
 // What the window and the tool say.

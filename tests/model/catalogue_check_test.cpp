@@ -176,6 +176,31 @@ TEST(CheckDevice, StructsAreTypesOnlyForBinaryDevices)
     EXPECT_FALSE(findings[0].fails);
 }
 
+TEST(CheckDevice, ReportsWhatTheBinaryModelRefuses)
+{
+    const struct {
+        const char *body;
+        const char *texts;
+    } cases[] = {
+        {R"(<block><item name="a" size="1" array="huge"/></block><array name="huge" start="0" count="2147483647"/>)",
+         "массив \"huge\": недопустимое число элементов 2147483647\n"},
+        {R"(<block><item name="s" size="2147483647"/></block>)",
+         "параметр \"s\": недопустимая ширина поля: size=\"2147483647\"\n"},
+        {R"(<block><item name="a" type="string" size="40000"/><item name="b" type="string" size="40000"/></block>)",
+         "параметр \"b\": блок длиннее 65783 байт, которые может передать связь\n"},
+        {R"(<block><item name="p" type="phone" size="8"/></block><struct name="phone"><item name="q" size="1"/></struct>)",
+         "структура \"phone\" названа как встроенный тип: параметры типа \"phone\" остаются встроенного типа, "
+         "структура не используется\n"},
+    };
+    for (const auto &c : cases) {
+        const xml::Document device = parse(std::string("<device hw=\"1\">") + c.body + "</device>");
+        std::string texts;
+        for (const TFinding &finding : CheckDevice(device.DocumentElement(), TStorageFormat::Binary))
+            texts += finding.text + "\n";
+        EXPECT_EQ(texts, c.texts) << c.body;
+    }
+}
+
 TEST(StorageFormatOf, OnlyExactlyXmlSelectsTheXmlModel)
 {
     EXPECT_EQ(StorageFormatOf(parse(R"(<device format="xml"/>)").DocumentElement()), TStorageFormat::Xml);

@@ -170,6 +170,11 @@ TEST(IntegerField, Failures)
         {"bits 30", [&] { WriteField("1073741824", withBits(dword, 30)); }, outOfRange("1073741824", 30)},
         {"above four bytes", [&] { WriteField("4294967296", dword); }, notInteger("4294967296")},
         {"below the lowest", [&] { WriteField("-2147483649", dword); }, notInteger("-2147483649")},
+        // Only a full 32-bit field takes texts above the largest signed value.
+        {"one byte from all ones", [&] { WriteField("4294967295", byte); }, notInteger("4294967295")},
+        {"one byte from 2^31", [&] { WriteField("2147483648", byte); }, notInteger("2147483648")},
+        {"two bytes from 3e9", [&] { WriteField("3000000000", fieldOf("int", 2)); }, notInteger("3000000000")},
+        {"bits 16 of four bytes", [&] { WriteField("4294967295", withBits(dword, 16)); }, notInteger("4294967295")},
         {"empty text", [&] { WriteField("", byte); }, notInteger("")},
         {"trailing letter", [&] { WriteField("12a", byte); }, notInteger("12a")},
         {"div 0 writing", [&] { WriteField("5", scaled(byte, 1, 0)); }, kZeroDivide},

@@ -76,6 +76,10 @@ TEST_F(BinaryModelTest, BlocksDecodeToValuesAndEncodeBack)
          7, {1, 0, 2, 3, 0, 4, 5},
          "<s><value a=\"1\"><p><value>1</value></p><q><value>2</value></q></value>"
          "<value a=\"2\"><p><value>3</value></p><q><value>4</value></q></value></s><after><value>5</value></after>"},
+        {"structs named like built-in types stay unused",
+         R"(<block><item name="p" type="phone" size="8"/><item name="n" size="1"/></block>
+            <struct name="phone"><item name="q" size="1"/></struct><struct name="int"><item name="r" size="2"/></struct>)",
+         9, {0x12, 0x3D, 0xDD, 0xDD, 0xDD, 0xDD, 0xDD, 0xDD, 7}, "<p><value>123</value></p><n><value>7</value></n>"},
         {"bytes after the last field are left", R"(<block><item name="b" size="1"/></block>)", 1, {7, 8, 9},
          "<b><value>7</value></b>", {7}},
     };
@@ -98,6 +102,10 @@ TEST_F(BinaryModelTest, FaultsFailWithMessagesNotCrashes)
     using TCall = std::function<void(IConfigModel &, xml::Node)>;
     const TCall size = [](IConfigModel &model, xml::Node block) { model.BlockSize(block); };
     const TCall encode = [](IConfigModel &model, xml::Node block) { model.EncodeBlock(block, xml::Node()); };
+    const TCall fill = [](IConfigModel &model, xml::Node) {
+        TTreeGrid grid;
+        model.FillTree(grid);
+    };
     const TCall decodeShort = [](IConfigModel &model, xml::Node block) {
         model.DecodeBlock(block, xml::Node(), {1, 2, 3}, 1);
     };
@@ -121,6 +129,13 @@ TEST_F(BinaryModelTest, FaultsFailWithMessagesNotCrashes)
          encode, "EConfigError: Атрибут \"array\" несовместим с условием \"active=0\""},
         {"short image names the item", R"(<block><item name="a" size="2"/><item name="b" size="4"/></block>)",
          decodeShort, "EDescriptionError: Элемент \"b\": поле выходит за пределы блока."},
+        // Nothing larger than the link can carry is allocated.
+        {"huge array count", R"(<block><item name="x" size="1" array="a"/></block><array name="a" start="0" count="2147483647"/>)",
+         fill, "EDescriptionError: Массив \"a\": недопустимое число элементов 2147483647."},
+        {"huge size", R"(<block><item name="x" size="2147483647"/></block>)", encode,
+         "EDescriptionError: Элемент \"x\": недопустимая ширина поля."},
+        {"block beyond the link", R"(<block><item name="a" size="40000"/><item name="b" size="40000"/></block>)",
+         decodeShort, "EDescriptionError: Элемент \"b\": блок длиннее 65783 байт, которые может передать связь."},
         {"missing value names the item", R"(<block><item name="a" size="1"/></block>)", encode,
          "EConfigError: В настройках нет параметра \"a\"."},
     };

@@ -129,6 +129,7 @@ TEST_F(XmlModelTest, TextsAreWindows1251WhateverTheReceivedTextDeclares)
         {"utf-8", "<?xml version=\"1.0\" encoding=\"utf-8\"?><config><n>" + name + "</n></config>"},
         {"windows-1251", "<?xml version=\"1.0\" encoding=\"windows-1251\"?><config><n>" + name + "</n></config>"},
         {"koi8-r", "<?xml version=\"1.0\" encoding=\"koi8-r\"?><config><n>" + name + "</n></config>"},
+        {"unknown", "<?xml version=\"1.0\" encoding=\"foo-bar\"?><config><n>" + name + "</n></config>"},
         {"no declaration", "<config><n>" + name + "</n></config>"},
     };
     for (const auto &c : cases) {

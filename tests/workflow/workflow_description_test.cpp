@@ -1,4 +1,4 @@
-// Failures caused by a faulty description are reported as that fault, naming the item.
+// Failures caused by a faulty description are reported as that fault, naming the item; others keep their own.
 #include "workflow/workflow.h"
 #include "model/errors.h"
 #include "tests/tools/device_fixture.h"
@@ -23,6 +23,8 @@ const char *const kCatalogue = R"(<devices>
   </device>
   <device hw="32"><block caption="Б"><item name="n" size="1" bits="4"/></block></device>
   <device hw="33"><block caption="Б"><item name="n" type="nosuch" size="1"/></block></device>
+  <device hw="34"><block caption="Б"><item name="y" size="1"/><item name="x" size="1" div="0"/></block></device>
+  <device hw="35"><block caption="Б"><item name="s" size="two"/></block></device>
 </devices>)";
 
 class DescriptionFailureTest : public ::testing::Test, protected TServedDevice {
@@ -56,12 +58,18 @@ TEST_F(DescriptionFailureTest, TheFaultNamedByTheFailureReplacesIt)
     const std::string phone = "EDescriptionError: test.xml: устройство hw=31 sw=—..—: параметр \"ph\": поле телефона "
                               "должно занимать 8 байт, а не 4";
     EXPECT_EQ(Explained(*model, [&] { EncodeBlocks(*model); }), phone);
-    // A failure that names no faulty item gets the first fault that makes operations fail.
-    EXPECT_EQ(Explained(*model, [] { throw EConvertError("'x' is not a valid integer value"); }), phone);
     // One that names an item gets that item's fault, whatever it is.
-    EXPECT_EQ(Explained(*model, [] { throw EConvertError("Элемент \"t\": что-то не так."); }),
+    EXPECT_EQ(Explained(*model, [] { throw EDescriptionError("Элемент \"t\": что-то не так."); }),
               "EDescriptionError: test.xml: устройство hw=31 sw=—..—: параметр \"t\": тип \"nosuch\" не встроенный "
               "и не описан ни как enum, ни как struct");
+    const std::string zeroDivide = "EDescriptionError: test.xml: устройство hw=34 sw=—..—: параметр \"x\": div=\"0\": "
+                                   "деление на ноль при записи";
+    const TConfigModelPtr scaled = Model(34, "<y><value>1</value></y><x><value>1</value></x>");
+    EXPECT_EQ(Explained(*scaled, [&] { EncodeBlocks(*scaled); }), zeroDivide);
+    const TConfigModelPtr width = Model(35, "<s><value>1</value></s>");
+    EXPECT_EQ(Explained(*width, [&] { EncodeBlocks(*width); }),
+              "EDescriptionError: test.xml: устройство hw=35 sw=—..—: параметр \"s\": атрибут \"size\" не целое "
+              "число: \"two\"");
 }
 
 TEST_F(DescriptionFailureTest, ValueErrorsAndSoundDescriptionsPassUnchanged)
@@ -72,6 +80,13 @@ TEST_F(DescriptionFailureTest, ValueErrorsAndSoundDescriptionsPassUnchanged)
               "ERangeError: n: значение 16 не помещается в 4 бит.");
     EXPECT_EQ(Explained(*faulty, [] { throw EXmlError("Строка 2: обрыв", 2, "обрыв", ""); }),
               "EXmlError: Строка 2: обрыв");
+    EXPECT_EQ(Explained(*faulty, [] { throw EConvertError("'x' is not a valid integer value"); }),
+              "EConvertError: 'x' is not a valid integer value");
+    // A fault elsewhere in the description does not replace what went wrong.
+    const TConfigModelPtr scaled = Model(34, "<y><value>12a</value></y><x><value>1</value></x>");
+    EXPECT_EQ(Explained(*scaled, [&] { EncodeBlocks(*scaled); }), "EConvertError: '12a' is not a valid integer value");
+    EXPECT_EQ(Explained(*scaled, [&] { DecodeBlock(*scaled, 0, Bytes(3)); }),
+              "EConfigError: error: 3 bytes read, 2 expected");
     const TConfigModelPtr sound = Model(32, "<n><value>1</value></n>");
     EXPECT_EQ(Explained(*sound, [] { throw EConvertError("'x' is not a valid integer value"); }),
               "EConvertError: 'x' is not a valid integer value");
