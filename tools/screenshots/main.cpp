@@ -1,7 +1,10 @@
 // Makes the README's pictures: the real window on the simulated sample
 // device, photographed as a person would see it.
+#include "app/edit_history.h"
+#include "app/error_box.h"
 #include "app/main.h"
 #include "app/protocol.h"
+#include "app/translations.h"
 #include "app/wait.h"
 #include "editors/vteditor.h"
 #include "workflow/workflow.h"
@@ -11,6 +14,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMenu>
 #include <QElapsedTimer>
 #include <QPixmap>
@@ -86,6 +92,7 @@ void collapseAll(TfrmMain &window)
 int main(int argc, char **argv)
 {
     QApplication application(argc, argv);
+    InstallRussianTranslations();
     const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/images");
     QDir().mkpath(outDir);
     const std::filesystem::path bin = ExecutableDir();
@@ -107,7 +114,7 @@ int main(int argc, char **argv)
     TMainOptions options;
     options.port = QString::fromStdString(server.PortPath());
     TfrmMain window(options);
-    TfrmProtocol protocol;
+    TfrmProtocol protocol(&window);
     TForm1 waitDialog(&window);
     window.SetForms(&protocol, &waitDialog);
     window.move(40, 40);
@@ -142,6 +149,19 @@ int main(int argc, char **argv)
         settle(100);
     }
 
+    // The filter: the rows about keys, with a changed value drawn bold.
+    collapseAll(window);
+    if (PVirtualNode number = find(window, {"Общие параметры", "Номер объекта"})) {
+        window.VST1->Tree().Data(number).Value.SetText("4321");
+        window.Edits->Changed(QStringLiteral("изменение"));
+    }
+    window.FilterEdit->setText(QStringLiteral("ключ"));
+    window.VST1->setCurrentIndex(QModelIndex());
+    settle(300);
+    ok = photograph(window, outDir + "/filter.png") && ok;
+    window.FilterEdit->clear();
+    settle(100);
+
     // Switched-off elements: the zones whose switch is off are drawn grey.
     collapseAll(window);
     expand(window, {"Зоны", "Зона"});
@@ -160,6 +180,28 @@ int main(int argc, char **argv)
     ok = photograph(window, outDir + "/protocol.png",
                     window.frameGeometry().united(protocol.frameGeometry()).adjusted(-10, -10, 10, 10)) && ok;
     protocol.hide();
+
+    // A read whose device answers late: the progress dialog, repeating a request.
+    int reads = 0;
+    server.SetFaultScript([&](const TExchangeInfo &info) {
+        return info.command == cmdReadBlock && ++reads > 2 && reads < 6 ? TFault::Drop : TFault::None;
+    });
+    SetSaveQuestionHandler([](const QString &) { return TSaveAnswer::Discard; });
+    window.acReadExecute();
+    SetSaveQuestionHandler({});
+    timer.restart();
+    while (timer.elapsed() < 2500 && !window.JobProgress->Text->text().startsWith(QStringLiteral("Повтор")))
+        settle(50);
+    settle(200);
+    ok = photograph(window, outDir + "/progress.png") && ok;
+    window.JobProgress->CancelButton->click();
+    while (window.JobRunning() && timer.elapsed() < 15000)
+        settle(50);
+    server.SetFaultScript(nullptr);
+    settle(300);
+    for (QWidget *box : QApplication::topLevelWidgets())
+        if (box->inherits("QMessageBox"))
+            box->close();
 
     // The key wait: "Считать" on a key item, the device waiting for a key.
     collapseAll(window);
