@@ -155,11 +155,12 @@ int main(int argc, char **argv)
         window.VST1->Tree().Data(number).Value.SetText("4321");
         window.Edits->Changed(QStringLiteral("изменение"));
     }
-    window.FilterEdit->setText(QStringLiteral("ключ"));
+    window.FilterEdit->setText(QStringLiteral("ключа"));
     window.VST1->setCurrentIndex(QModelIndex());
     settle(300);
     ok = photograph(window, outDir + "/filter.png") && ok;
     window.FilterEdit->clear();
+    window.EditUndo->trigger(); // the device's configuration as read again
     settle(100);
 
     // Switched-off elements: the zones whose switch is off are drawn grey.
@@ -190,7 +191,7 @@ int main(int argc, char **argv)
     window.acReadExecute();
     SetSaveQuestionHandler({});
     timer.restart();
-    while (timer.elapsed() < 2500 && !window.JobProgress->Text->text().startsWith(QStringLiteral("Повтор")))
+    while (timer.elapsed() < 8000 && !window.JobProgress->Text->text().startsWith(QStringLiteral("Повтор")))
         settle(50);
     settle(200);
     ok = photograph(window, outDir + "/progress.png") && ok;
