@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -35,6 +36,13 @@ public:
         m_master = -1;
     }
     const std::string &Path() const { return m_path; }
+    // The line speed the slave is set to, as the master sees it.
+    speed_t Speed() const
+    {
+        termios tio{};
+        ::tcgetattr(m_master, &tio);
+        return ::cfgetospeed(&tio);
+    }
 
 private:
     int m_master = -1;
@@ -158,4 +166,50 @@ TEST_F(PosixSerialPort, InterruptEndsABlockedRead)
     EXPECT_LT(elapsedSince(start), 2000ms);
     stopper.join();
     EXPECT_FALSE(port->open(pty.Path())); // stays interrupted
+}
+
+TEST(PosixSerialSpeed, ChosenSpeedIsSetAtOpenAndNoneKeepsTheSystems)
+{
+    const struct {
+        std::optional<int> baudRate;
+        speed_t expected;
+    } cases[] = {
+        {std::nullopt, B38400}, // the pseudo-terminal's own speed
+        {9600, B9600},
+        {57600, B57600},
+        {115200, B115200},
+    };
+    for (const auto &c : cases) {
+        TPty pty;
+        auto port = CreateSerialPort();
+        port->setBaudRate(c.baudRate);
+        ASSERT_TRUE(port->open(pty.Path())) << c.baudRate.value_or(0);
+        EXPECT_EQ(pty.Speed(), c.expected) << c.baudRate.value_or(0);
+    }
+}
+
+TEST(PosixSerialSpeed, SpeedNotOfferedIsRefused)
+{
+    TPty pty;
+    auto port = CreateSerialPort();
+    port->setBaudRate(12345);
+    EXPECT_FALSE(port->open(pty.Path()));
+    EXPECT_EQ(port->lastError(), std::uint32_t(EINVAL));
+}
+
+TEST(PosixSerialSpeed, WorkerReopensTheHeldPortWithANewSpeed)
+{
+    TPty pty;
+    TPortOptions options;
+    options.pollInterval = 1h;
+    options.timeouts.readTotal = 20ms;
+    TPortThread worker(nullptr, CreateSerialPort(), options);
+    worker.SetPortName(pty.Path());
+    worker.SetBaudRate(19200);
+    worker.Identify(); // nothing answers; the port stays open
+    EXPECT_EQ(pty.Speed(), B19200);
+    worker.SetBaudRate(115200);
+    EXPECT_EQ(worker.BaudRate(), 115200);
+    worker.Identify();
+    EXPECT_EQ(pty.Speed(), B115200);
 }
