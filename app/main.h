@@ -89,9 +89,9 @@ public:
 
     // Components.
     QToolBar *ToolBar1 = nullptr;
-    TVirtualStringTree *VST1 = nullptr;
-    QLabel *Label1 = nullptr;
-    QLineEdit *Edit1 = nullptr;
+    TVirtualStringTree *VST1 = nullptr; // the parameter grid
+    QLabel *Label1 = nullptr;           // "Пароль:"
+    QLineEdit *Edit1 = nullptr;         // the password sent before a read or a write
     QAction *FileOpen1 = nullptr;
     QAction *FileSaveAs1 = nullptr;
     QAction *FileCompare1 = nullptr;
@@ -111,9 +111,9 @@ public:
     QAction *mnVerify = nullptr; // "Проверять запись": a write reads the device back and compares
     QAction *mnHistory = nullptr;         // "История...": the recorded versions of the device
     QAction *mnHistorySettings = nullptr; // "Настройки истории..."
-    QMenu *PopupMenu1 = nullptr;
+    QMenu *PopupMenu1 = nullptr; // the grid's context menu
     QAction *N3 = nullptr; // the grid's context-menu entry: "Считать", "Добавить" or "Удалить"
-    TFormSize *FormSize1 = nullptr;
+    TFormSize *FormSize1 = nullptr; // keeps the window's placement in FORM.INI
     TJobProgressDialog *JobProgress = nullptr;
 
     // State.
