@@ -50,6 +50,7 @@ public:
         m_lastCount = count;
         return true;
     }
+    void discardInput() override {}
     std::uint32_t lastError() const override { return kFakeErrorCode; }
     void interrupt() override {}
 

@@ -182,12 +182,17 @@ int TBinaryConfigModel::BlockSize(xml::Node block)
 int TBinaryConfigModel::SizeOf(xml::Node list, int depth)
 {
     checkNesting(depth, list);
+    if (depth == 0)
+        m_structSizes.clear();
     long long total = 0;
     for (xml::Node item : ChildElements(list, "item")) {
         long long width = 0;
         const xml::Node structNode = HasAttribute(item, "type") ? FindStruct(GetAttribute(item, "type")) : xml::Node();
         if (structNode) {
-            width = SizeOf(structNode, depth + 1);
+            // Measured once per call, as CheckBounds does.
+            const auto known = m_structSizes.find(structNode.Raw());
+            width = known != m_structSizes.end() ? known->second : SizeOf(structNode, depth + 1);
+            m_structSizes.emplace(structNode.Raw(), width);
         } else {
             width = GetIntAttribute(item, "size");
             if (width < 0 || width > kMaxBlockBytes)
@@ -207,11 +212,22 @@ long long TBinaryConfigModel::CheckBounds(xml::Node list, int depth)
     if (depth > kMaxNesting)
         return 0;
     RefreshIndex();
+    // A struct used by many others is measured once: without this, structs nested a few levels deep
+    // and each used several times cost time exponential in their depth.
+    if (depth == 0)
+        m_structWidths.clear();
     long long total = 0;
     for (xml::Node item : ChildElements(list, "item")) {
         const std::string name = GetAttribute(item, "name");
         const xml::Node structNode = FindStruct(GetAttribute(item, "type", "int"));
-        const long long width = structNode ? CheckBounds(structNode, depth + 1) : readableNumber(item, "size").value_or(0);
+        long long width = 0;
+        if (structNode) {
+            const auto known = m_structWidths.find(structNode.Raw());
+            width = known != m_structWidths.end() ? known->second : CheckBounds(structNode, depth + 1);
+            m_structWidths.emplace(structNode.Raw(), width);
+        } else {
+            width = readableNumber(item, "size").value_or(0);
+        }
         if (width > kMaxBlockBytes)
             badWidth(name);
         long long count = 1;

@@ -33,6 +33,8 @@ private:
     int SizeOf(xml::Node list, int depth);
     // Refuses a list asking for more than the link can carry; returns the bytes it asks for at least.
     long long CheckBounds(xml::Node list, int depth);
+    std::unordered_map<const void *, long long> m_structWidths; // measured by CheckBounds, per call
+    std::unordered_map<const void *, long long> m_structSizes;  // measured by SizeOf, per call
     int Decode(xml::Node list, xml::Node parent, const Bytes &data, int position, int depth);
     void Encode(xml::Node list, xml::Node parent, Bytes &out, int depth);
     void LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node list, xml::Node itemsParent,
