@@ -67,6 +67,13 @@ TEditHistory::TEditHistory(QObject *parent) : QObject(parent)
     });
 }
 
+TEditHistory::~TEditHistory()
+{
+    m_stack.disconnect(this);
+    OnChanged = nullptr;
+    Restore = nullptr;
+}
+
 void TEditHistory::Reset(IConfigModel *model)
 {
     m_model = model;

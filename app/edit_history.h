@@ -20,6 +20,8 @@ class TEditHistory : public QObject {
     Q_OBJECT
 public:
     explicit TEditHistory(QObject *parent = nullptr);
+    // The stack says it is clean as it goes: nobody is told any more by then.
+    ~TEditHistory() override;
 
     QUndoStack *Stack() { return &m_stack; }
 

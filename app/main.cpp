@@ -130,6 +130,9 @@ TfrmMain::TfrmMain(TMainOptions options) : m_options(std::move(options))
 
 TfrmMain::~TfrmMain()
 {
+    // The edit history goes with the window's children, after this window has stopped being one.
+    Edits->OnChanged = nullptr;
+    Edits->Restore = nullptr;
     // FormDestroy: a running job ends at its next request, then the worker
     // stops, before anything they post to is gone.
     delete m_job;

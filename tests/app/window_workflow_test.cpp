@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include "app/device_job.h"
 #include "app/history_dialog.h"
+#include "app/user_settings.h"
 #include <QTreeWidget>
 
 
@@ -311,6 +312,11 @@ TEST_F(WindowWorkflowTest, KeyWaitCancelWhileAPollIsOnTheWire)
 
 TEST_F(WindowWorkflowTest, ReadsAndWritesGoIntoTheHistoryAndComeBackFromIt)
 {
+    // A history of this test's own, whatever earlier tests of this process recorded.
+    UserSettings::SetHistory({true, QString::fromStdString(dir.File("history")), QString(), QStringLiteral("main")});
+    struct TRestore {
+        ~TRestore() { UserSettings::SetHistory({}); }
+    } restore;
     Connect(5, 300, SampleImages("transmitter-binary.cfg"));
     Trigger(window->acRead);
     THistoryStore history(HistoryOptionsFromSettings());
