@@ -257,7 +257,7 @@ TEST_F(WindowWorkflowTest, ASilentDeviceNeverFreezesTheWindowAndCancelEndsTheRea
     // The first chunk is being repeated, and the dialog says so.
     EXPECT_TRUE(WaitFor([&] { return window->JobProgress->Text->text().startsWith("Повтор "); }));
     window->JobProgress->CancelButton->click();
-    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }, 2000)); // at most one request time-out
+    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }, 5000)); // one request time-out and the identification after it
     EXPECT_FALSE(window->JobProgress->isVisible());
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], kMsgReadCancelled);
@@ -275,7 +275,7 @@ TEST_F(WindowWorkflowTest, AnInterruptedWriteIsSaidUntilTheDeviceIsWrittenInFull
     window->acWrite->trigger();
     ASSERT_TRUE(WaitFor([&] { return writes > 2; }));
     window->JobProgress->CancelButton->click();
-    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }, 5000));
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], kMsgWriteInterrupted);
     EXPECT_EQ(window->StatusPanel(1)->text(), kMsgWriteInterrupted);
@@ -302,7 +302,7 @@ TEST_F(WindowWorkflowTest, KeyWaitCancelWhileAPollIsOnTheWire)
     window->N3->trigger();
     ASSERT_TRUE(WaitFor([&] { return device->CommandCount(cmdKeyReadPoll) >= 1; }));
     wait.Button1->click();
-    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return !window->JobRunning(); }, 5000));
     EXPECT_FALSE(wait.isVisible());
     EXPECT_TRUE(window->isEnabled());
     EXPECT_EQ(device->CommandCount(cmdKeyReadStop), 1);
