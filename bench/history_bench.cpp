@@ -17,6 +17,8 @@
 
 #include <git2/sys/mempack.h>
 
+#include "bench/timing.h"
+
 #include <benchmark/benchmark.h>
 
 #include <fstream>
@@ -244,18 +246,6 @@ void reportGoal(benchmark::State &state, double seconds, double goalMs)
 {
     state.counters["goal_ms"] = goalMs;
     state.counters["ratio_to_goal"] = seconds * 1000 / goalMs;
-}
-
-template <typename Body>
-double timed(benchmark::State &state, Body body)
-{
-    double total = 0;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    }
-    return total / static_cast<double>(state.iterations());
 }
 
 // The first list after a clone walks all 100,000 commits once to build the device index.

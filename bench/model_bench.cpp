@@ -9,6 +9,8 @@
 #include "model/tools.h"
 #include "model_bin/model_bin.h"
 
+#include "bench/timing.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -109,18 +111,6 @@ void report(benchmark::State &state, double secondsPerIteration)
     state.counters["ratio_to_description_parse"] = secondsPerIteration / description;
     state.counters["values_parse_ms"] = values * 1000;
     state.counters["ratio_to_values_parse"] = secondsPerIteration / values;
-}
-
-template <typename Body>
-double timed(benchmark::State &state, Body body)
-{
-    double total = 0;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    }
-    return total / static_cast<double>(state.iterations());
 }
 
 void BM_Decode64K(benchmark::State &state)
