@@ -63,6 +63,27 @@ void AskSaveChanges(QWidget *parent, std::function<void(TSaveAnswer)> answered)
     box->open();
 }
 
+void AskAlteredValues(QWidget *parent, const QString &values, std::function<void()> proceed)
+{
+    const QString question = QStringLiteral("Эти значения будут записаны иначе:\n") + values;
+    if (questionHandler()) {
+        if (questionHandler()(question) == TSaveAnswer::Save)
+            proceed();
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, kApplicationTitle, question, QMessageBox::NoButton, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *write = box->addButton(QStringLiteral("Записать"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box->addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [=](QAbstractButton *button) {
+        if (button == write)
+            proceed();
+    });
+    box->open();
+}
+
 void SetSaveQuestionHandler(std::function<TSaveAnswer(const QString &)> handler_)
 {
     questionHandler() = std::move(handler_);

@@ -30,7 +30,11 @@ enum class TSaveAnswer { Save, Discard, Cancel };
 // Asks "Сохранить изменения?" with Сохранить / Не сохранять / Отмена,
 // window-modal; answered runs with the answer once it is given.
 void AskSaveChanges(QWidget *parent, std::function<void(TSaveAnswer answer)> answered);
-// Replaces the question by a handler that answers at once (tests); an empty one restores it.
+// Asks "Эти значения будут записаны иначе: …" with Записать / Отмена,
+// window-modal, listing the values one a line; proceed runs on Записать.
+// The test handler's Save answers Записать.
+void AskAlteredValues(QWidget *parent, const QString &values, std::function<void()> proceed);
+// Replaces the questions by a handler that answers at once (tests); an empty one restores it.
 void SetSaveQuestionHandler(std::function<TSaveAnswer(const QString &question)> handler);
 
 // Replaces the boxes; an empty handler restores them.

@@ -305,11 +305,13 @@ void TfrmMain::CreateLayout()
     VST1 = new TVirtualStringTree(central);
     TVstModel &tree = VST1->Tree();
     tree.OnModified = [this](PVirtualNode node) { return Edits->IsModified(VST1->Tree().Data(node).Value); };
-    tree.OnGetText = [this](PVirtualNode node, int column) { return VST1GetText(node, column); };
-    tree.OnEditing = [this](PVirtualNode node) { return VST1Editing(node); };
     m_editLink = new TPropertyEditLink(
-        tree, [&tree](const QModelIndex &index) { return tree.NodeOf(index); }, [this] { return Model.get(); }, VST1);
+        tree, [&tree](const QModelIndex &index) { return tree.NodeOf(index); }, VST1);
     m_editLink->OnError = [this](const QString &message) { ShowErrorBox(this, message); };
+    m_editLink->OnRefused = [this](const QString &message) {
+        m_entryLabel->setText(message);
+        m_entryLabel->setVisible(!message.isEmpty());
+    };
     m_editLink->OnStored = [this](PVirtualNode node) {
         Edits->Changed(QStringLiteral("изменение \"%1\"").arg(qtext(VST1->Tree().Data(node).Caption)));
     };
@@ -348,6 +350,12 @@ void TfrmMain::CreateLayout()
     m_panels[0]->setFixedWidth(kPanel0Width);
     statusBar()->addWidget(m_panels[0]);
     statusBar()->addWidget(m_panels[1], 1);
+    // Why a typed value was refused; shown while the editor stays open.
+    m_entryLabel = new QLabel(statusBar());
+    m_entryLabel->setObjectName("sbEntry");
+    m_entryLabel->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_entryLabel->setVisible(false);
+    statusBar()->addWidget(m_entryLabel, 2);
     m_modifiedLabel = new QLabel(statusBar());
     m_modifiedLabel->setObjectName("sbModified");
     statusBar()->addPermanentWidget(m_modifiedLabel);
@@ -453,20 +461,12 @@ void TfrmMain::WMStartEditing(const QPersistentModelIndex &index)
 
 QString TfrmMain::VST1GetText(PVirtualNode node, int column)
 {
-    const TTreeData &data = VST1->Tree().Data(node);
-    if (column == 0)
-        return qtext(data.Caption);
-    if (column == kValueColumn)
-        return qtext(ValueCellText(Model.get(), data));
-    return QString();
+    return VST1->Tree().data(VST1->Tree().IndexOf(node, column)).toString();
 }
 
 bool TfrmMain::VST1Editing(PVirtualNode node)
 {
-    if (!node)
-        return false;
-    const TTreeData &data = VST1->Tree().Data(node);
-    return data.Description && !HasChildElements(data.Description) && data.Value;
+    return node && (VST1->Tree().flags(VST1->Tree().IndexOf(node, kValueColumn)) & Qt::ItemIsEditable);
 }
 
 void TfrmMain::VST1Change(PVirtualNode node)
@@ -605,7 +605,9 @@ void TfrmMain::UpdateTitle()
 
 void TfrmMain::ConfirmDiscard(std::function<void()> proceed)
 {
-    VST1->EndEditNode();
+    // What is being discarded cannot keep a refused entry open.
+    if (!VST1->EndEditNode())
+        m_editLink->CancelEdit();
     if (!Model || !Edits->Modified()) {
         proceed();
         return;
@@ -769,7 +771,21 @@ void TfrmMain::acWriteExecute()
             throw EConfigError(kMsgNoSettings);
         if (!Model->IsCompatible(HardwareCode, SoftwareVersion))
             throw EConfigError(kMsgIncompatible);
-        VST1->EndEditNode();
+        // A refused entry stays open with its message: nothing is written until it is corrected.
+        if (!VST1->EndEditNode())
+            return;
+        if (!DeviceState().connected || DeviceState().chunkSize == 0)
+            throw EConfigError(kMsgNotConnected);
+        ConfirmAltered([this] {
+            if (!JobRunning())
+                Guarded([this] { StartWrite(); });
+        });
+    });
+}
+
+void TfrmMain::StartWrite()
+{
+    {
         const TDeviceState device = DeviceState();
         if (!device.connected || device.chunkSize == 0)
             throw EConfigError(kMsgNotConnected);
@@ -805,7 +821,20 @@ void TfrmMain::acWriteExecute()
                     InterruptedSerial = serial;
                 ShowErrorBox(this, QString::fromUtf8(e.what()));
             });
-    });
+    }
+}
+
+void TfrmMain::ConfirmAltered(std::function<void()> proceed)
+{
+    const std::vector<TValueProblem> problems = CheckValues(VST1->Tree());
+    if (problems.empty()) {
+        proceed();
+        return;
+    }
+    QStringList lines;
+    for (const TValueProblem &problem : problems)
+        lines << qtext(problem.Text());
+    AskAlteredValues(this, lines.join('\n'), std::move(proceed));
 }
 
 void TfrmMain::FileOpen1Execute()
@@ -837,7 +866,15 @@ void TfrmMain::FileSaveAs1Accept(const QString &fileName)
 {
     if (!Model)
         return;
-    VST1->EndEditNode();
+    if (!VST1->EndEditNode())
+        return;
+    ConfirmAltered([this, fileName] { SaveSettings(fileName); });
+}
+
+void TfrmMain::SaveSettings(const QString &fileName)
+{
+    if (!Model)
+        return;
     Guarded([&] {
         Model->SaveToFile(fileName.toStdString());
         ShownFile = fileName;
@@ -857,7 +894,8 @@ void TfrmMain::FileCompare1Accept(const QString &fileName)
 {
     if (!Model)
         return;
-    VST1->EndEditNode();
+    if (!VST1->EndEditNode())
+        m_editLink->CancelEdit();
     Guarded([&] {
         const TConfigModelPtr other = LoadSettingsFile(fileName.toStdString(), m_options.catalogueDir);
         const std::vector<TDifference> differences = CompareConfigurations(*Model, *other);

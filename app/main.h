@@ -151,6 +151,12 @@ private:
     void CreateLayout();
     // Runs a command, showing any failure in the error box.
     void Guarded(const std::function<void()> &command);
+    // Runs proceed at once when every value is kept as it stands; otherwise
+    // after the technician confirms the list of values written otherwise.
+    void ConfirmAltered(std::function<void()> proceed);
+    // Encodes the configuration and starts the write on the worker.
+    void StartWrite();
+    void SaveSettings(const QString &fileName);
     void SetStatus(int panel, const QString &text);
     // Runs a device job on the worker: hourglass, no input to this window,
     // status panel 0 following the progress and emptied at the end, the
@@ -189,6 +195,7 @@ private:
     TDeviceJob *m_job = nullptr;
     bool m_keyWait = false;
     bool m_closeConfirmed = false;
+    QLabel *m_entryLabel = nullptr;
     QLabel *m_modifiedLabel = nullptr;
     std::unique_ptr<TInputBlock> m_inputBlock;
     // An identification that came in while a job ran; applied when it ends.

@@ -1,5 +1,7 @@
 #include "app/vst.h"
 
+#include "model/tools.h"
+
 #include "editors/vteditor.h"
 
 #include <QApplication>
@@ -66,8 +68,11 @@ QVariant TVstModel::data(const QModelIndex &index, int role) const
     PVirtualNode node = NodeOf(index);
     if (!node)
         return QVariant();
+    const TTreeData &row = node->Data;
     if (role == Qt::DisplayRole)
-        return OnGetText ? OnGetText(node, index.column()) : QVariant();
+        return QString::fromStdString(index.column() == 0 ? row.Caption : ValueCellText(row));
+    if (role == Qt::ToolTipRole && row.Info)
+        return QString::fromStdString(row.Info->Tooltip());
     if (role == Qt::ForegroundRole && index.column() == 0 && node->Data.Gray)
         return kSilver;
     if (role == Qt::FontRole && index.column() == kValueColumn && OnModified && OnModified(node)) {
@@ -90,7 +95,7 @@ Qt::ItemFlags TVstModel::flags(const QModelIndex &index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (index.column() == kValueColumn && OnEditing && OnEditing(NodeOf(index)))
+    if (index.column() == kValueColumn && HoldsValue(NodeOf(index)->Data))
         flags |= Qt::ItemIsEditable;
     return flags;
 }
@@ -179,10 +184,9 @@ void TVirtualStringTree::SetEditLink(TPropertyEditLink *link)
     connect(&m_model, &TVstModel::NodesAboutToBeFreed, link, &TPropertyEditLink::NodesAboutToBeFreed);
 }
 
-void TVirtualStringTree::EndEditNode()
+bool TVirtualStringTree::EndEditNode()
 {
-    if (m_link)
-        m_link->EndEdit();
+    return !m_link || m_link->EndEdit();
 }
 
 bool TVirtualStringTree::EditNode(PVirtualNode node)
@@ -192,7 +196,8 @@ bool TVirtualStringTree::EditNode(PVirtualNode node)
         return false;
     if (m_link && m_link->EditedNode() == node)
         return true;
-    EndEditNode();
+    if (!EndEditNode())
+        return false;
     edit(index);
     return m_link && m_link->EditedNode() == node;
 }

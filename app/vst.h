@@ -16,14 +16,13 @@ class TPropertyEditLink;
 
 // The parameter grid's tree as a Qt item model: the models fill it through
 // ITreeGrid, the view shows it. Column 0 "Параметр", column 1 "Значение".
+// Each row answers from its own data: the caption, the value shown by the
+// parameter's description, whether it is edited, its grey state and tooltip.
 class TVstModel : public QAbstractItemModel, public TTreeGrid {
     Q_OBJECT
 public:
     explicit TVstModel(QObject *parent = nullptr);
 
-    // The window's handlers: cell text, grey captions, whether a node may be edited.
-    std::function<QString(PVirtualNode node, int column)> OnGetText;
-    std::function<bool(PVirtualNode node)> OnEditing;
     // Whether a node's value differs from the saved state (drawn bold).
     std::function<bool(PVirtualNode node)> OnModified;
 
@@ -62,8 +61,8 @@ public:
     TPropertyEditLink *EditLink() const { return m_link; }
     void SetEditLink(TPropertyEditLink *link);
 
-    // Ends an open in-place edit, storing its text.
-    void EndEditNode();
+    // Ends an open edit, storing its text; false when the text is refused and the edit stays open.
+    bool EndEditNode();
     // Starts editing node in the value column.
     bool EditNode(PVirtualNode node);
     PVirtualNode FocusedNode() const;

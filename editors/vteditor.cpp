@@ -2,6 +2,7 @@
 
 #include "editors/int_spin.h"
 #include "model/errors.h"
+#include "model/param_info.h"
 #include "model/tools.h"
 
 #include <QAbstractItemView>
@@ -13,24 +14,7 @@
 
 namespace {
 
-// Which control edits a type word.
-enum class TEditorKind { Text, Integer, Bool, Choice };
-
 constexpr int kRowHeight = 20;
-
-TEditorKind editorKind(const std::string &type)
-{
-    static const char *const kTextTypes[] = {"string", "pswd_string", "ip_string", "phone",
-                                             "hex",    "hex_array",   "dec_array"};
-    for (const char *word : kTextTypes)
-        if (type == word)
-            return TEditorKind::Text;
-    if (type == "int")
-        return TEditorKind::Integer;
-    if (type == "bool")
-        return TEditorKind::Bool;
-    return TEditorKind::Choice;
-}
 
 QString qtext(const std::string &text)
 {
@@ -40,8 +24,8 @@ QString qtext(const std::string &text)
 } // namespace
 
 TPropertyEditLink::TPropertyEditLink(ITreeGrid &tree, std::function<PVirtualNode(const QModelIndex &)> nodeOf,
-                                     std::function<IConfigModel *()> model, QAbstractItemView *view)
-    : QStyledItemDelegate(view), FTree(tree), m_nodeOf(std::move(nodeOf)), m_model(std::move(model)), m_view(view)
+                                     QAbstractItemView *view)
+    : QStyledItemDelegate(view), FTree(tree), m_nodeOf(std::move(nodeOf)), m_view(view)
 {
 }
 
@@ -66,49 +50,43 @@ QWidget *TPropertyEditLink::createEditor(QWidget *parent, const QStyleOptionView
 QWidget *TPropertyEditLink::PrepareEdit(QWidget *parent, PVirtualNode node, int column) const
 {
     const TTreeData &data = FTree.Data(node);
-    if (!data.Value || !data.Description)
+    if (!HoldsValue(data))
         return nullptr;
-    const std::string type = ItemType(data.Description);
+    const TParamInfo &info = *data.Info;
     const std::string text = data.Value.Text();
     QWidget *editor = nullptr;
-    switch (editorKind(type)) {
-    case TEditorKind::Text: {
-        auto *edit = new QLineEdit(parent);
-        edit->setText(qtext(text));
-        editor = edit;
-        break;
-    }
-    case TEditorKind::Integer: {
+    switch (info.Kind()) {
+    case TValueKind::Integer: {
         auto *spin = new TIntSpinEdit(parent);
         // The value goes in before the limits, so a stored value outside them shows unchanged.
         spin->SetValue(StrToIntWide(text));
-        spin->SetLimits(GetIntAttribute(data.Description, "min", 0), GetIntAttribute(data.Description, "max", 0));
+        spin->SetLimits(info.Lowest(), info.Highest());
         editor = spin;
         break;
     }
-    case TEditorKind::Bool: {
+    case TValueKind::Bool: {
         auto *list = new QComboBox(parent);
         list->addItems({"Нет", "Да"});
         list->setCurrentIndex(text == "0" ? 0 : 1);
         editor = list;
         break;
     }
-    case TEditorKind::Choice: {
+    case TValueKind::Choice: {
         auto *list = new QComboBox(parent);
-        IConfigModel *model = m_model ? m_model() : nullptr;
-        const xml::Node choices = model ? model->FindEnum(type) : xml::Node();
-        int selected = -1;
-        int position = 0;
-        for (xml::Node choice = choices.FirstChild(); choice; choice = choice.NextSibling(), ++position) {
-            list->addItem(qtext(GetAttribute(choice, "caption")));
-            if (selected < 0 && GetAttribute(choice, "value") == text)
-                selected = position;
-        }
-        list->setCurrentIndex(selected);
+        for (const TChoice &choice : info.Choices())
+            list->addItem(qtext(choice.caption));
+        list->setCurrentIndex(info.ChoiceIndex(text));
         editor = list;
         break;
     }
+    default: {
+        auto *edit = new QLineEdit(parent);
+        edit->setText(qtext(text));
+        editor = edit;
+        break;
     }
+    }
+    editor->setToolTip(qtext(info.Tooltip()));
     editor->installEventFilter(const_cast<TPropertyEditLink *>(this));
     FEdit = editor;
     FNode = node;
@@ -125,57 +103,72 @@ void TPropertyEditLink::setEditorData(QWidget *editor, const QModelIndex &) cons
 void TPropertyEditLink::setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &index) const
 {
     PVirtualNode node = m_nodeOf(index);
-    if (node && editor == FEdit)
-        StoreText(editor, node);
-}
-
-void TPropertyEditLink::StoreText(QWidget *editor, PVirtualNode node) const
-{
-    TTreeData &data = FTree.Data(node);
-    if (!data.Value || !data.Description)
+    if (!node || editor != FEdit || !HoldsValue(FTree.Data(node)))
         return;
-    const std::string type = ItemType(data.Description);
-    std::string text;
-    if (auto *edit = qobject_cast<QLineEdit *>(editor)) {
-        text = edit->text().left(kMaxText).toStdString();
-    } else if (auto *spin = qobject_cast<TIntSpinEdit *>(editor)) {
-        text = spin->Text().toStdString();
-        if (text.empty()) {
-            spin->SetValue(spin->MinValue());
-            text = std::to_string(spin->MinValue());
-        }
-    } else if (auto *list = qobject_cast<QComboBox *>(editor)) {
-        const int selected = list->currentIndex();
-        if (type == "bool") {
-            if (selected < 0)
-                return; // nothing chosen: the value stays
-            text = std::to_string(selected);
-        } else {
-            IConfigModel *model = m_model ? m_model() : nullptr;
-            const xml::Node choices = model ? model->FindEnum(type) : xml::Node();
-            xml::Node choice = choices.FirstChild();
-            for (int i = 0; choice && i < selected; ++i)
-                choice = choice.NextSibling();
-            if (selected < 0 || !choice)
-                return;
-            text = GetAttribute(choice, "value");
-        }
-    } else {
+    const std::optional<std::string> text = EnteredText(editor, FTree.Data(node));
+    if (!text)
+        return;
+    // The view ends edits of its own accord (another row is chosen): a refused text is not stored.
+    if (const auto refusal = FTree.Data(node).Info->Validate(*text)) {
+        Report(qtext(*refusal + " Значение не изменено."));
         return;
     }
+    Report(QString());
+    StoreText(*text, node);
+}
+
+std::optional<std::string> TPropertyEditLink::EnteredText(QWidget *editor, const TTreeData &data) const
+{
+    if (auto *edit = qobject_cast<QLineEdit *>(editor))
+        return edit->text().left(kMaxText).toStdString();
+    if (auto *spin = qobject_cast<TIntSpinEdit *>(editor)) {
+        const std::string text = spin->Text().toStdString();
+        return text.empty() ? std::to_string(spin->MinValue()) : text;
+    }
+    if (auto *list = qobject_cast<QComboBox *>(editor)) {
+        const int selected = list->currentIndex();
+        if (selected < 0)
+            return std::nullopt; // nothing chosen: the value stays
+        if (data.Info->Kind() == TValueKind::Bool)
+            return std::to_string(selected);
+        const auto &choices = data.Info->Choices();
+        if (selected >= int(choices.size()))
+            return std::nullopt;
+        return choices[std::size_t(selected)].value;
+    }
+    return std::nullopt;
+}
+
+bool TPropertyEditLink::Acceptable() const
+{
+    if (!FEdit || !FNode || !HoldsValue(FTree.Data(FNode)))
+        return true;
+    const TTreeData &data = FTree.Data(FNode);
+    const std::optional<std::string> text = EnteredText(FEdit, data);
+    const auto refusal = text ? data.Info->Validate(*text) : std::nullopt;
+    if (!refusal)
+        return true;
+    Report(qtext(*refusal));
+    return false;
+}
+
+void TPropertyEditLink::Report(const QString &message) const
+{
+    if (FEdit)
+        FEdit->setToolTip(message.isEmpty() && HoldsValue(FTree.Data(FNode)) ? qtext(FTree.Data(FNode).Info->Tooltip())
+                                                                            : message);
+    if (OnRefused)
+        OnRefused(message);
+}
+
+void TPropertyEditLink::StoreText(const std::string &text, PVirtualNode node) const
+{
+    TTreeData &data = FTree.Data(node);
     const bool changed = data.Value.Text() != text;
     data.Value.SetText(text);
     FTree.InvalidateNode(node);
     // An edited on/off switch may switch its array element on or off.
-    if (FTree.Level(node) >= 3 && data.Deactivator) {
-        PVirtualNode element = node;
-        while (element && FTree.Level(element) > 2)
-            element = FTree.Parent(element);
-        if (element) {
-            FTree.Data(element).Gray = !GroupHasActiveDeactivator(FTree, element);
-            FTree.InvalidateNode(element);
-        }
-    }
+    UpdateSwitchedElement(FTree, node);
     if (changed && OnStored)
         OnStored(node);
 }
@@ -202,6 +195,8 @@ void TPropertyEditLink::destroyEditor(QWidget *editor, const QModelIndex &index)
 bool TPropertyEditLink::EndEdit()
 {
     if (!FEdit)
+        return true;
+    if (!Acceptable())
         return false;
     QWidget *editor = FEdit;
     emit commitData(editor);
@@ -213,6 +208,7 @@ bool TPropertyEditLink::CancelEdit()
 {
     if (!FEdit)
         return false;
+    Report(QString());
     QWidget *editor = FEdit;
     emit closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
     return true;
@@ -247,6 +243,20 @@ bool TPropertyEditLink::eventFilter(QObject *object, QEvent *event)
             }
         }
     }
+    if (event->type() == QEvent::KeyPress && editor == FEdit) {
+        // Enter and Tab take the entry only when the parameter can hold it; Escape restores the old value.
+        auto *key = static_cast<QKeyEvent *>(event);
+        const bool takes = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Tab ||
+                           key->key() == Qt::Key_Backtab;
+        if (takes && !Acceptable())
+            return true;
+        if (key->key() == Qt::Key_Escape)
+            Report(QString());
+    }
+    if (event->type() == QEvent::FocusOut && editor == FEdit && !Acceptable()) {
+        // A refused entry stays open for correcting; the view would otherwise take it as it stands.
+        return true;
+    }
     if (event->type() == QEvent::KeyPress && editor && !qobject_cast<TIntSpinEdit *>(editor)) {
         auto *key = static_cast<QKeyEvent *>(event);
         const bool plain = (key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;
@@ -255,7 +265,8 @@ bool TPropertyEditLink::eventFilter(QObject *object, QEvent *event)
         if ((key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) && plain && !listOpen) {
             // The grid moves to the previous or next node; moving ends this edit, accepting it.
             const int pressed = key->key();
-            EndEdit();
+            if (!EndEdit())
+                return true;
             if (m_view)
                 QApplication::postEvent(m_view, new QKeyEvent(QEvent::KeyPress, pressed, Qt::NoModifier));
             return true;

@@ -1,29 +1,31 @@
 #pragma once
 
-#include "model/model.h"
 #include "model/tree_grid.h"
 
 #include <QPointer>
 #include <QStyledItemDelegate>
 
 #include <functional>
+#include <optional>
+#include <string>
 
 class QAbstractItemView;
 
-// The grid's in-place editing: picks the editor by the item's type, fills it
-// from the node's value text, and stores the text back when editing ends.
-// No validation here: conversion errors show when a block is encoded.
+// The grid's in-place editing: picks the editor by the parameter's kind,
+// fills it from the node's value text, and stores the text back when editing
+// ends. Each entry is checked by the parameter's description first: a refused
+// entry keeps the editor open and is reported through OnRefused.
 class TPropertyEditLink : public QStyledItemDelegate {
     Q_OBJECT
 public:
-    // The grid's nodes, and the model whose enumerations the lists offer.
     TPropertyEditLink(ITreeGrid &tree, std::function<PVirtualNode(const QModelIndex &)> nodeOf,
-                      std::function<IConfigModel *()> model, QAbstractItemView *view);
+                      QAbstractItemView *view);
 
     // The longest text a text editor stores.
     static constexpr int kMaxText = 1023;
 
-    // Ends an open edit, storing its text; false when none was open.
+    // Ends an open edit, storing its text; false when the text is refused,
+    // and the editor then stays open. True when no edit was open.
     bool EndEdit();
     // Ends an open edit without storing anything.
     bool CancelEdit();
@@ -38,6 +40,9 @@ public:
     std::function<void(PVirtualNode node)> OnStored;
     // Reports an editor that cannot start (a value that is not an integer).
     std::function<void(const QString &message)> OnError;
+    // Reports a refused entry (the message names the parameter by its caption),
+    // or an empty text once the entry is taken or abandoned.
+    std::function<void(const QString &message)> OnRefused;
 
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     void setEditorData(QWidget *editor, const QModelIndex &index) const override;
@@ -51,11 +56,15 @@ protected:
 
 private:
     QWidget *PrepareEdit(QWidget *parent, PVirtualNode node, int column) const;
-    void StoreText(QWidget *editor, PVirtualNode node) const;
+    // The text an editor holds, as it would be stored; none when nothing is chosen.
+    std::optional<std::string> EnteredText(QWidget *editor, const TTreeData &data) const;
+    // Checks the open editor's text; reports and returns false when it is refused.
+    bool Acceptable() const;
+    void StoreText(const std::string &text, PVirtualNode node) const;
+    void Report(const QString &message) const;
 
     ITreeGrid &FTree;
     std::function<PVirtualNode(const QModelIndex &)> m_nodeOf;
-    std::function<IConfigModel *()> m_model;
     QAbstractItemView *m_view;
     mutable QPointer<QWidget> FEdit;
     mutable PVirtualNode FNode = nullptr;

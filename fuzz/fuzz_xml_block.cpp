@@ -50,7 +50,7 @@ void editArrays(IConfigModel &model)
         } catch (const EError &) {
         }
     }
-    TreeText(&model, grid);
+    TreeText(grid);
     // The grid rebuilt from the edited document.
     TTreeGrid rebuilt;
     try {

@@ -128,7 +128,7 @@ inline std::string FillAndRender(IConfigModel &model, TTreeGrid &grid)
         throw;
     }
     FUZZ_CHECK(!grid.Updating());
-    return TreeText(&model, grid);
+    return TreeText(grid);
 }
 
 } // namespace fuzz

@@ -21,8 +21,6 @@ constexpr int kMaxBits = 64;
 constexpr long long kBitsPerByte = 8;
 constexpr int kMaxNesting = 32; // the models' bound on structs inside structs
 
-// Every other type word is stored as an integer by the binary model.
-const char *const kTextTypes[] = {"string", "pswd_string", "ip_string", "phone", "hex", "hex_array", "dec_array"};
 // Description numbers of an item, read as integers wherever they are used.
 const char *const kItemNumbers[] = {"size", "bits", "mul", "div", "add", "sub", "active", "min", "max"};
 
@@ -296,7 +294,7 @@ private:
         if (type == "phone" && *size != kPhoneFieldBytes)
             fault(Format("поле телефона должно занимать 8 байт, а не %d", *size));
         // A mask whose count cannot be read has been reported with its array.
-        if (!isOneOf(type, kTextTypes) && (!item.HasAttribute("mask") || maskCount))
+        if (!IsTextKind(BuiltInKind(type)) && (!item.HasAttribute("mask") || maskCount))
             CheckIntegerField(item, *size, item.HasAttribute("mask"), maskCount.value_or(1), fault);
     }
 

@@ -187,10 +187,12 @@ bool TAbstractConfigModel::FindDescription(int hw, int sw)
 {
     auto match = FindInCatalogue(m_catalogueDir, hw, sw);
     if (!match) {
+        ForgetDescriptionIndex();
         Device = xml::Node();
         m_describedFor.reset();
         return false;
     }
+    ForgetDescriptionIndex();
     DescriptionDoc = std::move(match->document);
     Device = match->device;
     m_descriptionFile = match->file;
@@ -268,7 +270,35 @@ xml::Node TAbstractConfigModel::GetBlock(int index)
 
 xml::Node TAbstractConfigModel::FindEnum(const std::string &name)
 {
-    return Device ? Device.SelectSingle("enum[@name=" + XPathLiteral(name) + "]") : xml::Node();
+    if (!Device)
+        return xml::Node();
+    if (!m_enumsIndexed) {
+        for (xml::Node child = Device.FirstChild(); child; child = child.NextSibling())
+            if (child.IsElement() && child.Name() == "enum")
+                if (const auto enumName = child.Attribute("name"))
+                    m_enums.emplace(*enumName, child);
+        m_enumsIndexed = true;
+    }
+    const auto it = m_enums.find(name);
+    return it == m_enums.end() ? xml::Node() : it->second;
+}
+
+TParamInfoPtr TAbstractConfigModel::ParamInfo(xml::Node item)
+{
+    auto &info = m_paramInfos[item.Raw()];
+    if (!info) {
+        const std::string type = ItemType(item);
+        info = std::make_shared<const TParamInfo>(item, IsBuiltInType(type) ? xml::Node() : FindEnum(type),
+                                                  Storage());
+    }
+    return info;
+}
+
+void TAbstractConfigModel::ForgetDescriptionIndex()
+{
+    m_enums.clear();
+    m_paramInfos.clear();
+    m_enumsIndexed = false;
 }
 
 bool TAbstractConfigModel::NeedsPassword()

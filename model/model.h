@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <string>
 #include <utility>
 
@@ -84,8 +85,12 @@ public:
     std::string SettingsText() override;
     int GetBlockCount() override;
     xml::Node GetBlock(int index) override;
+    // The first enumeration of the device with that name.
     xml::Node FindEnum(const std::string &name) override;
     bool NeedsPassword() override;
+    // The meaning of an item element: made once per item and shared by every
+    // row that shows it.
+    TParamInfoPtr ParamInfo(xml::Node item);
     xml::Document &ValueDocument() override { return ValueDoc; }
     xml::Node DeviceElement() override { return Device; }
     std::filesystem::path DescriptionFile() override { return m_descriptionFile; }
@@ -102,6 +107,8 @@ public:
 
 protected:
     xml::Node FindArray(const std::string &name);
+    // How this model's devices keep their values.
+    virtual TStorage Storage() const { return TStorage::Binary; }
 
     std::filesystem::path m_catalogueDir;
     std::filesystem::path m_descriptionFile;
@@ -110,6 +117,13 @@ protected:
     xml::Node Device;
     // The hardware code and version Device was found for.
     std::optional<std::pair<int, int>> m_describedFor;
+
+private:
+    // Enumerations by name and item meanings by element, for the description Device is in.
+    void ForgetDescriptionIndex();
+    std::unordered_map<std::string, xml::Node> m_enums;
+    std::unordered_map<const void *, TParamInfoPtr> m_paramInfos;
+    bool m_enumsIndexed = false;
 };
 
 // Creates the model of a device element's storage format from the element

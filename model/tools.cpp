@@ -1,7 +1,6 @@
 #include "model/tools.h"
 
 #include "model/errors.h"
-#include "model/model.h"
 
 #include <functional>
 
@@ -76,8 +75,10 @@ void ClearTreeData(TTreeData &data)
     data.Description = xml::Node();
     data.Value = xml::Node();
     data.ArrayDesc = xml::Node();
+    data.Info = nullptr;
     data.Deactivator = false;
     data.Gray = false;
+    data.Switched = false;
 }
 
 bool GroupHasActiveDeactivator(ITreeGrid &grid, PVirtualNode node)
@@ -128,43 +129,54 @@ std::string ItemType(xml::Node item)
     return GetAttribute(item, "type", "int");
 }
 
-bool IsTextType(const std::string &type)
+std::string ValueCellText(const TTreeData &data)
 {
-    static const char *const kTextTypes[] = {"string", "pswd_string", "ip_string", "phone", "hex", "hex_array",
-                                             "dec_array", "int"};
-    for (const char *word : kTextTypes)
-        if (type == word)
-            return true;
-    return false;
+    return HoldsValue(data) ? data.Info->Shown(data.Value.Text()) : std::string();
 }
 
-bool IsBuiltInType(const std::string &type)
+PVirtualNode UpdateSwitchedElement(ITreeGrid &grid, PVirtualNode node)
 {
-    return IsTextType(type) || type == "bool";
+    if (!node || !grid.Data(node).Deactivator)
+        return nullptr;
+    PVirtualNode element = grid.Parent(node);
+    while (element && !grid.Data(element).Switched)
+        element = grid.Parent(element);
+    if (element) {
+        grid.Data(element).Gray = !GroupHasActiveDeactivator(grid, element);
+        grid.InvalidateNode(element);
+    }
+    return element;
 }
 
-std::string ValueCellText(IConfigModel *model, const TTreeData &data)
+std::string TValueProblem::Text() const
 {
-    if (!data.Description || HasChildElements(data.Description) || !data.Value)
-        return std::string();
-    const std::string type = ItemType(data.Description);
-    const std::string text = data.Value.Text();
-    if (IsTextType(type))
-        return text;
-    if (type == "bool")
-        return text == "1" ? "Да" : "Нет";
-    const xml::Node choices = model ? model->FindEnum(type) : xml::Node();
-    // A type naming no enumeration shows its text as it is.
-    if (!choices)
-        return text;
-    std::string caption;
-    for (xml::Node choice = choices.FirstChild(); choice; choice = choice.NextSibling())
-        if (GetAttribute(choice, "value") == text)
-            caption = GetAttribute(choice, "caption");
-    return caption;
+    std::string text;
+    for (const std::string &caption : path)
+        text += caption + " / ";
+    return text + message;
 }
 
-std::string TreeText(IConfigModel *model, ITreeGrid &grid)
+std::vector<TValueProblem> CheckValues(ITreeGrid &grid)
+{
+    std::vector<TValueProblem> problems;
+    std::vector<std::string> path;
+    std::function<void(PVirtualNode)> visit = [&](PVirtualNode parent) {
+        for (int i = 0; i < grid.ChildCount(parent); ++i) {
+            PVirtualNode node = grid.Child(parent, i);
+            const TTreeData &data = grid.Data(node);
+            if (HoldsValue(data))
+                if (auto message = data.Info->Validate(data.Value.Text()))
+                    problems.push_back({path, std::move(*message)});
+            path.push_back(data.Caption);
+            visit(node);
+            path.pop_back();
+        }
+    };
+    visit(nullptr);
+    return problems;
+}
+
+std::string TreeText(ITreeGrid &grid)
 {
     std::string text;
     std::function<void(PVirtualNode, int)> visit = [&](PVirtualNode parent, int depth) {
@@ -175,8 +187,8 @@ std::string TreeText(IConfigModel *model, ITreeGrid &grid)
             text += data.Caption;
             if (data.Gray)
                 text += " [отключено]";
-            if (data.Description && !HasChildElements(data.Description) && data.Value)
-                text += " = " + ValueCellText(model, data);
+            if (HoldsValue(data))
+                text += " = " + ValueCellText(data);
             text += '\n';
             visit(node, depth + 1);
         }

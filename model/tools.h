@@ -7,8 +7,6 @@
 #include <string_view>
 #include <vector>
 
-class IConfigModel;
-
 // Attribute access rules for description and value elements.
 
 // True when node exists and has the attribute.
@@ -49,14 +47,37 @@ private:
     ITreeGrid &m_grid;
 };
 
-// Text of column "Значение" for a node: a leaf's value text by the item's type
-// ("Да"/"Нет" for "bool", the caption of the matching choice for an enum, the
-// text itself otherwise); empty for group nodes and nodes without a value.
-std::string ValueCellText(IConfigModel *model, const TTreeData &data);
+// True for a row holding a value that the technician edits.
+inline bool HoldsValue(const TTreeData &data)
+{
+    return data.Info && data.Value;
+}
+
+// Text of column "Значение" for a node: the shown text of a row holding a
+// value, empty for group nodes and nodes without a value.
+std::string ValueCellText(const TTreeData &data);
+
+// After the value of node changed: the array element above it is greyed
+// while every deactivator below the element holds "0". Returns that element
+// (none when node switches nothing).
+PVirtualNode UpdateSwitchedElement(ITreeGrid &grid, PVirtualNode node);
+
+// A value that its description would not keep as it stands.
+struct TValueProblem {
+    std::vector<std::string> path; // captions of the rows above the value's row
+    std::string message;           // the description's message, starting with the row's caption
+
+    // "Блок / Элемент №1 / Параметр: причина"
+    std::string Text() const;
+};
+
+// Every value of the grid that its description would not keep as it stands
+// (refused, altered by the codec, or outside min/max), in grid order.
+std::vector<TValueProblem> CheckValues(ITreeGrid &grid);
 
 // The whole tree as indented text, one node a line: "caption = value", grey
 // nodes marked. What the command-line tool prints and tests compare.
-std::string TreeText(IConfigModel *model, ITreeGrid &grid);
+std::string TreeText(ITreeGrid &grid);
 
 // The element children of a node, all of them or those of one name, in order;
 // comments and processing instructions are never among them.
@@ -69,9 +90,6 @@ bool HasChildElements(xml::Node node);
 
 // The type word of an item, "int" when it has none.
 std::string ItemType(xml::Node item);
-bool IsTextType(const std::string &type);
-// The nine built-in type words: they name their built-in type even where a struct has the same name.
-bool IsBuiltInType(const std::string &type);
 
 // " №" in front of an array element's number.
 inline constexpr const char *kNumberSign = " \u2116";

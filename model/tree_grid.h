@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/param_info.h"
 #include "model/xml.h"
 
 #include <memory>
@@ -12,8 +13,10 @@ struct TTreeData {
     xml::Node Description;  // the description element the node stands for
     xml::Node Value;        // the value element holding the node's value text
     xml::Node ArrayDesc;    // the array element of a variable array
+    TParamInfoPtr Info;     // what the value means: set on the rows that hold an editable value
     bool Deactivator = false;
     bool Gray = false;      // caption drawn in silver
+    bool Switched = false;  // an array element greyed while every deactivator below it holds "0"
 };
 
 // A node of the tree. The grid owns the nodes; a pointer to one stays valid

@@ -15,22 +15,8 @@ constexpr std::uint8_t kPhoneUnusedByte = (kPhoneUnused << 4) | kPhoneUnused;
 constexpr int kNarrowIntegerBytes = 4;        // wider integer fields only hold bit-packed mask elements
 constexpr int kWindowBytes = 4;               // a wide mask element is taken out of this many bytes
 constexpr int kMaxBits = 64;
-constexpr int kFullIntegerBits = 32;
 constexpr std::uint8_t kSpace = 0x20;
 constexpr const char *kHexDigits = "0123456789ABCDEF";
-
-bool isType(const TFieldParams &field, const char *word)
-{
-    return field.type == word;
-}
-
-bool isIntegerType(const TFieldParams &field)
-{
-    static const char *const kTextTypes[] = {"string", "pswd_string", "ip_string", "phone",
-                                             "hex",    "hex_array",   "dec_array"};
-    return std::none_of(std::begin(kTextTypes), std::end(kTextTypes),
-                        [&](const char *word) { return field.type == word; });
-}
 
 [[noreturn]] void badWidth(const TFieldParams &field)
 {
@@ -70,11 +56,6 @@ void checkInsideBlock(const Bytes &block, int position, int width, const TFieldP
         throw EDescriptionError(Format("Элемент \"%s\": поле выходит за пределы блока.", field.name.c_str()));
 }
 
-// Bits of one stored integer: the description's, or the whole field.
-std::int64_t valueBits(const TFieldParams &field)
-{
-    return field.hasBits ? field.bits : std::int64_t(8) * field.size;
-}
 
 std::uint64_t lowBits(std::int64_t bits)
 {
@@ -88,37 +69,8 @@ std::uint64_t shiftRight(std::uint64_t value, std::int64_t shift)
     return shift >= kMaxBits ? 0 : value >> shift;
 }
 
-std::int32_t wrap32(std::int64_t value)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
-}
 
-// Offsets are applied modulo 2^64 so that extreme description factors cannot overflow.
-std::int64_t shownValue(std::uint64_t stored, const TFieldParams &field)
-{
-    if (field.mul == 0)
-        throw EZeroDivide(Format("%s: деление на ноль.", field.name.c_str()));
-    const std::int64_t scaled = static_cast<std::int64_t>(stored) * field.div / field.mul;
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(scaled) + std::uint64_t(std::int64_t(field.sub)) -
-                                     std::uint64_t(std::int64_t(field.add)));
-}
 
-// The stored value of a value text, with the 32-bit wrap-around the device firmware shares.
-std::int32_t storedValue(const std::string &text, const TFieldParams &field, std::int64_t bits)
-{
-    // Texts above the largest signed value name bit patterns of a full 32-bit field only; narrower
-    // fields would store their wrapped low bits.
-    std::int32_t x = bits >= kFullIntegerBits ? wrap32(StrToIntWide(text)) : StrToInt(text);
-    if (field.div == 0)
-        throw EZeroDivide(Format("%s: деление на ноль.", field.name.c_str()));
-    x = wrap32(std::int64_t(x) * field.mul);
-    x = wrap32(std::int64_t(x) / field.div);
-    x = wrap32(std::int64_t(x) + field.add);
-    x = wrap32(std::int64_t(x) - field.sub);
-    if (bits < 32 && x >= 0 && std::uint64_t(x) > lowBits(bits))
-        throw ERangeError(Format("%s: значение %d не помещается в %d бит.", field.name.c_str(), x, int(bits)));
-    return x;
-}
 
 std::uint64_t littleEndian(const Bytes &block, std::size_t first, int count)
 {
@@ -174,7 +126,7 @@ std::string readInteger(const Bytes &block, int position, const TFieldParams &fi
         const std::size_t first = std::size_t(position - 1) + std::size_t(bitPosition / 8);
         const std::uint64_t window = littleEndian(block, first, kWindowBytes);
         const std::uint64_t value = shiftRight(window, bitPosition % 8) & lowBits(field.bits);
-        const auto shown = static_cast<std::uint32_t>(shownValue(value, field));
+        const auto shown = static_cast<std::uint32_t>(ScaleToShown(value, field));
         return Format("%u", shown);
     }
     if (field.hasBits) {
@@ -187,7 +139,7 @@ std::string readInteger(const Bytes &block, int position, const TFieldParams &fi
     std::uint64_t value = littleEndian(block, std::size_t(position - 1), field.size);
     if (field.hasBits)
         value = shiftRight(value, std::int64_t(maskIndex) * field.bits) & lowBits(field.bits);
-    return Format("%lld", static_cast<long long>(shownValue(value, field)));
+    return Format("%lld", static_cast<long long>(ScaleToShown(value, field)));
 }
 
 Bytes writeInteger(const std::string &text, const TFieldParams &field)
@@ -195,7 +147,7 @@ Bytes writeInteger(const std::string &text, const TFieldParams &field)
     checkSize(field);
     if (field.hasBits)
         checkBits(field, field.bits);
-    const std::int64_t x = storedValue(text, field, valueBits(field));
+    const std::int64_t x = ScaleToStored(text, field, field.ValueBits());
     Bytes bytes(std::size_t(field.size), 0);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         // Shifting a negative value by 63 leaves its sign in every byte beyond the eighth.
@@ -326,9 +278,10 @@ Bytes writeDecArray(const std::string &text, const TFieldParams &field)
 
 std::string ReadField(const Bytes &block, int position, const TFieldParams &field, int maskIndex)
 {
-    if (isIntegerType(field))
+    const TValueKind kind = BuiltInKind(field.type);
+    if (!IsTextKind(kind))
         return filterText(readInteger(block, position, field, maskIndex));
-    if (isType(field, "phone")) {
+    if (kind == TValueKind::Phone) {
         checkPhoneSize(field);
         checkInsideBlock(block, position, kPhoneFieldBytes, field);
         const auto first = block.begin() + (position - 1);
@@ -336,48 +289,55 @@ std::string ReadField(const Bytes &block, int position, const TFieldParams &fiel
     }
     checkSize(field);
     checkInsideBlock(block, position, field.size, field);
-    if (isType(field, "string"))
+    switch (kind) {
+    case TValueKind::String:
         return readString(block, position, field);
-    if (isType(field, "ip_string"))
+    case TValueKind::Ip:
         return filterText(readIp(block, position, field));
-    if (isType(field, "dec_array"))
+    case TValueKind::DecArray:
         return filterText(readDecArray(block, position, field));
-    // "hex" is little-endian; the password and the byte array are shown in byte order.
-    return filterText(readBytesHex(block, position, field, isType(field, "hex")));
+    default:
+        // "hex" is little-endian; the password and the byte array are shown in byte order.
+        return filterText(readBytesHex(block, position, field, kind == TValueKind::Hex));
+    }
 }
 
 Bytes WriteField(const std::string &text, const TFieldParams &field)
 {
-    if (isIntegerType(field))
+    const TValueKind kind = BuiltInKind(field.type);
+    if (!IsTextKind(kind))
         return writeInteger(text, field);
-    if (isType(field, "phone")) {
+    if (kind == TValueKind::Phone) {
         checkPhoneSize(field);
         return PhoneTextToBytes(text);
     }
     checkSize(field);
-    if (isType(field, "string"))
+    switch (kind) {
+    case TValueKind::String:
         return writeString(text, field);
-    if (isType(field, "pswd_string"))
+    case TValueKind::Password:
         return writePassword(text, field);
-    if (isType(field, "ip_string"))
+    case TValueKind::Ip:
         return writeIp(text, field);
-    if (isType(field, "hex"))
+    case TValueKind::Hex:
         return writeHex(text, field);
-    if (isType(field, "hex_array"))
+    case TValueKind::HexArray:
         return writeHexArray(text, field);
-    return writeDecArray(text, field);
+    default:
+        return writeDecArray(text, field);
+    }
 }
 
 Bytes PackMaskElements(const TFieldParams &field, const std::vector<std::string> &texts)
 {
     checkSize(field);
-    const std::int64_t bits = valueBits(field);
+    const std::int64_t bits = field.ValueBits();
     checkBits(field, bits);
     Bytes bytes(std::size_t(field.size), 0);
     for (std::size_t k = 0; k < texts.size(); ++k) {
         checkMaskElement(field, bits, int(k));
         // Masking keeps a negative element from spilling its sign into the next elements.
-        const std::uint64_t element = static_cast<std::uint64_t>(std::int64_t(storedValue(texts[k], field, bits))) &
+        const std::uint64_t element = static_cast<std::uint64_t>(std::int64_t(ScaleToStored(texts[k], field, bits))) &
                                       lowBits(bits);
         const std::int64_t bitPosition = std::int64_t(k) * bits;
         const std::int64_t shift = bitPosition % 8;

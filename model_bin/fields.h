@@ -4,23 +4,12 @@
 // shown in the grid, and the phone number codec.
 
 #include "link/bytes.h"
+#include "model/param_info.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// What one item's field looks like, from its description attributes.
-struct TFieldParams {
-    std::string name;          // the item's name, for messages
-    std::string type = "int";  // a type word; any word not listed for the conversions is an integer
-    int size = 1;              // bytes of the field
-    int bits = 8;              // bits of one stored integer or mask element
-    bool hasBits = false;      // the item carries a bits attribute
-    std::int32_t mul = 1;
-    std::int32_t div = 1;
-    std::int32_t add = 0;
-    std::int32_t sub = 0;
-};
 
 // The value text of the field whose first byte is block[position - 1]
 // (positions count from 1), after the character filter. maskIndex selects a

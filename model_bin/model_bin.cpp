@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <unordered_map>
 #include <string_view>
 
 namespace {
@@ -86,6 +87,29 @@ std::optional<long long> readableNumber(xml::Node node, const char *name)
 {
     throw EDescriptionError(Format("Массив \"%s\": недопустимое число элементов %d.", array.c_str(), count));
 }
+
+// The element children of parent by name, first one winning, as ChildElement finds them:
+// looking each item up by scanning its siblings would cost time quadratic in their number.
+class TChildIndex {
+public:
+    explicit TChildIndex(xml::Node parent)
+    {
+        if (!parent)
+            return;
+        for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
+            if (child.IsElement())
+                m_children.emplace(child.Name(), child);
+    }
+
+    xml::Node Find(const std::string &name) const
+    {
+        const auto it = m_children.find(name);
+        return it == m_children.end() ? xml::Node() : it->second;
+    }
+
+private:
+    std::unordered_map<std::string, xml::Node> m_children;
+};
 
 TTreeData nodeData(const std::string &caption)
 {
@@ -306,6 +330,7 @@ void TBinaryConfigModel::Encode(xml::Node list, xml::Node parent, Bytes &out, in
     checkNesting(depth, list);
     const xml::Node source = parent ? parent : ValueDoc.DocumentElement();
     auto append = [&out](const Bytes &bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); };
+    const TChildIndex elements(source);
     for (xml::Node item : ChildElements(list, "item")) {
         const TFieldParams field = FieldParams(item, true);
         const bool hasArray = HasAttribute(item, "array");
@@ -316,7 +341,7 @@ void TBinaryConfigModel::Encode(xml::Node list, xml::Node parent, Bytes &out, in
             out.insert(out.end(), static_cast<std::size_t>(field.size), 0xFF);
             continue;
         }
-        const xml::Node element = source ? source.ChildElement(field.name) : xml::Node();
+        const xml::Node element = elements.Find(field.name);
         if (!element)
             missingItem(field.name);
         const xml::Node structNode = FindStruct(field.type);
@@ -389,9 +414,10 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
 {
     checkNesting(depth, list);
     const std::vector<xml::Node> items = ChildElements(list, "item");
+    const TChildIndex elements(itemsParent);
     auto elementOf = [&](xml::Node item) {
         const std::string name = GetAttribute(item, "name");
-        const xml::Node element = itemsParent ? itemsParent.ChildElement(name) : xml::Node();
+        const xml::Node element = elements.Find(name);
         if (!element)
             missingItem(name);
         return element;
@@ -464,6 +490,7 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
             const int index = start + offset;
             TTreeData elementData = nodeData(caption + kNumberSign + std::to_string(index));
             elementData.Gray = anyDeactivator;
+            elementData.Switched = anyDeactivator;
             PVirtualNode elementNode = AddTreeNode(grid, group, elementData);
             // An element is switched off while all its deactivators hold "0".
             auto addLeaf = [&](PVirtualNode under, const TTreeData &data) {
@@ -485,6 +512,7 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
                         const int j = g.own->start + k;
                         TTreeData data = nodeData(g.ownCaption + kNumberSign + std::to_string(j));
                         data.Description = g.item;
+                        data.Info = ParamInfo(g.item);
                         data.Value = g.values.Find(j, index);
                         data.Deactivator = g.deactivator;
                         addLeaf(maskedNode, data);
@@ -492,6 +520,7 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
                 } else {
                     TTreeData data = nodeData(g.caption);
                     data.Description = g.item;
+                    data.Info = ParamInfo(g.item);
                     data.Value = g.values.Find(index);
                     // A masked item's own node never switches its element.
                     data.Deactivator = g.deactivator && !g.masked;
@@ -516,6 +545,8 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
             continue;
         }
         data.Description = item;
+        if (!structNode)
+            data.Info = ParamInfo(item);
         data.Value = value;
         AddTreeNode(grid, parent, data);
     }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -42,11 +43,6 @@ std::string elementName(xml::Node description)
         throw EXmlError(message, 0, message, std::string());
     }
     return name;
-}
-
-xml::Node childElement(xml::Node parent, const std::string &name)
-{
-    return parent ? parent.ChildElement(name) : xml::Node();
 }
 
 // Entity references would reach settings files and devices unexpanded, naming entities nobody declares.
@@ -107,14 +103,16 @@ std::string elementCaption(xml::Node array, int number)
 // The text a field of a freshly added array element starts with.
 std::string defaultText(xml::Node field)
 {
-    const std::string type = ItemType(field);
-    if (type == "int")
-        return GetAttribute(field, "min", kDefaultOther);
-    if (type == "hex")
+    switch (BuiltInKind(ItemType(field))) {
+    case TValueKind::Integer:
+        return ItemType(field) == "int" ? GetAttribute(field, "min", kDefaultOther) : kDefaultOther;
+    case TValueKind::Hex:
         return kDefaultHex;
-    if (type == "string")
+    case TValueKind::String:
         return std::string();
-    return kDefaultOther;
+    default:
+        return kDefaultOther;
+    }
 }
 
 } // namespace
@@ -136,14 +134,23 @@ void TXmlConfigModel::FillTree(ITreeGrid &grid)
     if (!Device)
         return;
     const xml::Node config = ValueDoc.DocumentElement();
+    // Parameter elements by name, first one winning, as ChildElement finds them, found once for all.
+    std::unordered_map<std::string, xml::Node> values;
+    for (xml::Node element : config ? ChildElements(config) : std::vector<xml::Node>())
+        values.emplace(element.Name(), element);
+    auto valueOf = [&values](const std::string &name) {
+        const auto it = values.find(name);
+        return it == values.end() ? xml::Node() : it->second;
+    };
     for (xml::Node block : ChildElements(Device, "block")) {
         PVirtualNode blockNode = AddTreeNode(grid, nullptr, nodeData(GetAttribute(block, "caption")));
         for (xml::Node parameter : ChildElements(block)) {
             TTreeData data = nodeData(GetAttribute(parameter, "caption"));
             data.Description = parameter;
-            data.Value = childElement(config, elementName(parameter));
+            data.Value = valueOf(elementName(parameter));
             const xml::Node elementTemplate = firstElementChild(parameter);
             if (!elementTemplate) {
+                data.Info = ParamInfo(parameter);
                 AddTreeNode(grid, blockNode, data);
                 continue;
             }
@@ -165,6 +172,7 @@ void TXmlConfigModel::FillTree(ITreeGrid &grid)
                 for (const auto &[field, name] : fields) {
                     TTreeData fieldData = nodeData(GetAttribute(field, "caption"));
                     fieldData.Description = field;
+                    fieldData.Info = ParamInfo(field);
                     fieldData.Value = element.ChildElement(name);
                     AddTreeNode(grid, elementNode, fieldData);
                 }
@@ -269,6 +277,7 @@ void TXmlConfigModel::AddArrayItem(ITreeGrid &grid, PVirtualNode node)
     for (const auto &[field, value] : shownFields) {
         TTreeData fieldData = nodeData(GetAttribute(field, "caption"));
         fieldData.Description = field;
+        fieldData.Info = ParamInfo(field);
         fieldData.Value = value;
         AddTreeNode(grid, elementNode, fieldData);
     }

@@ -33,6 +33,9 @@ public:
     // Sets up the grid's context-menu item for adding to or deleting from a
     // variable array; false when the node offers no menu.
     bool PreparePopupMenu(ITreeGrid &grid, PVirtualNode node) override;
+
+protected:
+    TStorage Storage() const override { return TStorage::Xml; }
 };
 
 // Makes CreateConfigModel create XML models for `format` "xml".

@@ -125,7 +125,7 @@ private:
         for (int side = 0; side < 2; ++side) {
             if (data[side] && data[side]->Value) {
                 texts[side] = data[side]->Value.Text();
-                shown[side] = ValueCellText(m_models[side], *data[side]);
+                shown[side] = ValueCellText(*data[side]);
             }
         }
         if (texts[0] == texts[1])

@@ -345,6 +345,17 @@ std::vector<Bytes> EncodeBlocks(IConfigModel &model)
     return images;
 }
 
+std::vector<TValueProblem> ValueProblems(IConfigModel &model)
+{
+    TTreeGrid grid;
+    try {
+        model.FillTree(grid);
+    } catch (const EError &) {
+        return {};
+    }
+    return CheckValues(grid);
+}
+
 void ExplainDescriptionFailure(IConfigModel &model, const std::function<void()> &operation)
 {
     try {

@@ -7,6 +7,7 @@
 #include "link/port.h"
 #include "model/errors.h"
 #include "model/model.h"
+#include "model/tools.h"
 
 #include <atomic>
 #include <chrono>
@@ -186,6 +187,11 @@ void DecodeBlocks(IConfigModel &model, const std::vector<Bytes> &images);
 
 // Every block image of the model, all encoded before any is used.
 std::vector<Bytes> EncodeBlocks(IConfigModel &model);
+
+// The values of a configuration that their descriptions would not keep as
+// they stand, as the window lists them before a write. A configuration whose
+// tree cannot be built has none here: its write fails with its own message.
+std::vector<TValueProblem> ValueProblems(IConfigModel &model);
 
 // Runs an operation on the model (decoding, encoding, filling a tree). When it
 // fails with a failure only a description can cause (a description error, a

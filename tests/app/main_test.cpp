@@ -138,7 +138,7 @@ TEST_F(WindowTest, CellTextsByTypeGreyCaptionsAndEditableLeaves)
     ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
     EXPECT_EQ(Cell(Find("B/Флаг")), "Да");
     EXPECT_EQ(Cell(Find("B/Режим")), "Авто");
-    EXPECT_EQ(Cell(Find("B/Дубль")), "Второй"); // the last matching choice wins
+    EXPECT_EQ(Cell(Find("B/Дубль")), "Первый"); // the first matching choice, as the list editor selects it
     EXPECT_EQ(Cell(Find("B/Неизвестный")), "77"); // a type naming no enumeration
     EXPECT_EQ(Cell(Find("B/Число")), "50");
     EXPECT_EQ(Cell(Find("B/Без границ")), "4294967295");

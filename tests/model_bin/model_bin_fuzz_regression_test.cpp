@@ -70,7 +70,7 @@ TEST_F(BinaryFuzzRegressionTest, ArrayEndingAtTheLargestInt_Works)
     EXPECT_EQ(model->EncodeBlock(block, xml::Node()), (Bytes{1, 2}));
     TTreeGrid grid;
     model->FillTree(grid);
-    EXPECT_EQ(TreeText(model.get(), grid), "\n  A\n    A \u21162147483646\n       = 1\n    A \u21162147483647\n       = 2\n");
+    EXPECT_EQ(TreeText(grid), "\n  A\n    A \u21162147483646\n       = 1\n    A \u21162147483647\n       = 2\n");
 }
 
 // fuzz_binary_random: structs nested 30 deep, each using the next one twice in an empty array, were measured

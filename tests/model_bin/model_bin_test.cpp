@@ -30,7 +30,7 @@ protected:
     {
         TTreeGrid grid;
         model->FillTree(grid);
-        return TreeText(model.get(), grid);
+        return TreeText(grid);
     }
 
     TTempDir dir;

@@ -63,7 +63,7 @@ protected:
     std::string tree(const TConfigModelPtr &model)
     {
         model->FillTree(grid);
-        return TreeText(model.get(), grid);
+        return TreeText(grid);
     }
 
     TTempDir dir;
@@ -260,7 +260,7 @@ TEST_F(XmlModelTest, CommentsInBlockAndTemplateAreNoParametersOrFields)
     decode(model, 0, blockText("<a>1</a><list><el><v>7</v></el></list>"));
     EXPECT_EQ(tree(model), "B\n  A = 1\n  Список\n    Эл №1\n      V = 7\n");
     model->AddArrayItem(grid, grid.Child(grid.Child(nullptr, 0), 1));
-    EXPECT_EQ(TreeText(model.get(), grid), "B\n  A = 1\n  Список\n    Эл №1\n      V = 7\n    Эл №2\n      V = 2\n");
+    EXPECT_EQ(TreeText(grid), "B\n  A = 1\n  Список\n    Эл №1\n      V = 7\n    Эл №2\n      V = 2\n");
     EXPECT_EQ(values(model), "<config hw=\"1\" sw=\"0\"><a>1</a><list><el><v>7</v></el><el><v>2</v></el></list></config>\n");
 }
 
@@ -300,7 +300,7 @@ TEST_F(XmlModelTest, NamesThatCannotNameAnElementFailTheFillOrTheAddChangingNoth
         EXPECT_EQ(FailureOf([&] { model->AddArrayItem(grid, grid.Child(grid.Child(nullptr, 0), 0)); }), failure)
             << c.what;
         EXPECT_EQ(values(model), before) << c.what;
-        EXPECT_EQ(TreeText(model.get(), grid), shown) << c.what;
+        EXPECT_EQ(TreeText(grid), shown) << c.what;
     }
 }
 
@@ -313,7 +313,7 @@ TEST_F(XmlModelTest, TemplateChildrenThatAreNoItemsGetElementsButNoNodes)
     model->FillTree(grid);
     model->AddArrayItem(grid, grid.Child(grid.Child(nullptr, 0), 0));
     EXPECT_EQ(values(model), "<config hw=\"1\" sw=\"0\"><list><el><v>FFFFFFFF</v><n>0</n></el></list></config>\n");
-    const std::string added = TreeText(model.get(), grid);
+    const std::string added = TreeText(grid);
     EXPECT_EQ(added, "\n  L\n    Эл №1\n      V = FFFFFFFF\n");
     EXPECT_EQ(tree(model), added); // the same as a refill shows
 }
@@ -382,13 +382,13 @@ TEST_F(XmlModelTest, NumbersStayAfterDeleteAndTheNewLastNodeTakesCountPlusOne)
     model->FillTree(grid);
     PVirtualNode list = grid.Child(grid.Child(nullptr, 0), 1);
     model->DeleteArrayItem(grid, grid.Child(list, 1));
-    EXPECT_EQ(TreeText(model.get(), grid), "B\n  A = 0\n  Список\n"
+    EXPECT_EQ(TreeText(grid), "B\n  A = 0\n  Список\n"
                                            "    Эл №1\n      V = 1\n      W = s1\n"
                                            "    Эл №3\n      V = 3\n      W = s3\n");
     EXPECT_EQ(values(model), "<config hw=\"1\" sw=\"0\"><a>0</a><list><el><v>1</v><w>s1</w></el>"
                              "<el><v>3</v><w>s3</w></el></list></config>\n");
     model->AddArrayItem(grid, list);
-    EXPECT_EQ(TreeText(model.get(), grid), "B\n  A = 0\n  Список\n"
+    EXPECT_EQ(TreeText(grid), "B\n  A = 0\n  Список\n"
                                            "    Эл №1\n      V = 1\n      W = s1\n"
                                            "    Эл №3\n      V = 3\n      W = s3\n"
                                            "    Эл №3\n      V = 0\n      W = \n");
@@ -437,7 +437,7 @@ TEST_F(XmlModelTest, NodesThatAreNotTheArraysOfferNoMenuAndAreNotAddedToOrDelete
     for (PVirtualNode node : {block, grid.Child(block, 0), list, grid.Child(element, 0)})
         model->DeleteArrayItem(grid, node);
     EXPECT_EQ(values(model), before);
-    EXPECT_EQ(TreeText(model.get(), grid), shown);
+    EXPECT_EQ(TreeText(grid), shown);
 }
 
 TEST_F(XmlModelTest, NewElementFieldsStartWithTheirTypesDefault)
@@ -483,7 +483,7 @@ TEST_F(XmlModelTest, MissingContainerIsCreatedByTheFirstAdd)
     EXPECT_EQ(grid.Data(list).Value, container);
     EXPECT_EQ(grid.Data(grid.Child(list, 0)).Value, container);
     model->AddArrayItem(grid, list);
-    EXPECT_EQ(TreeText(model.get(), grid), "B\n  A = 4\n  Список\n"
+    EXPECT_EQ(TreeText(grid), "B\n  A = 4\n  Список\n"
                                            "    Эл №1\n      V = 0\n      W = \n"
                                            "    Эл №2\n      V = 0\n      W = \n");
     EXPECT_EQ(model->ValueDocument().DocumentElement().Select("list").size(), 1u);
@@ -622,7 +622,7 @@ TEST_F(SampleXmlDevice, TreeOfTheSettingsFile)
     auto model = LoadSettingsFile(CATALOGUE_DIR "/samples/transmitter-xml.cfg", CATALOGUE_DIR);
     TTreeGrid grid;
     model->FillTree(grid);
-    EXPECT_EQ(TreeText(model.get(), grid), "Общие параметры\n"
+    EXPECT_EQ(TreeText(grid), "Общие параметры\n"
                                            "  Номер объекта = 1234\n"
                                            "  Название объекта = Склад №3 «Восток»\n"
                                            "  Режим работы = Охрана\n"

@@ -33,5 +33,10 @@ const TArgs::Options &CliOptions();
 // --catalogue, or the folder of the executable.
 std::filesystem::path CatalogueDir(const TArgs &args);
 
+// Prints a warning for every value that a write of model would alter, to
+// standard error; with refuse, raises EConfigError when there is any, before
+// anything is written.
+void WarnAlteredValues(IConfigModel &model, bool refuse, const char *option);
+
 // Reads the configuration of the device on a port as "read" does (--password applies).
 TConfigModelPtr ReadFromPort(const std::string &port, const TArgs &args);

@@ -1,6 +1,7 @@
 // deploy: one settings file written into device after device on a production line.
 #include "workflow/production.h"
 #include "model/errors.h"
+#include "workflow/workflow.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/production_session.h"
 #include "tools/cli/progress_line.h"
@@ -35,6 +36,21 @@ int CmdDeploy(const TArgs &args)
         options.maxDevices = static_cast<int>(ParseInteger(*count, 1, INT_MAX, "--max-devices"));
 
     const TConfigModelPtr templateModel = LoadSettingsFile(args.Positional()[0], options.catalogueDir);
+    {
+        // Nobody watches the line value by value: what the devices would get altered stops it before the first.
+        // A --set naming no parameter fails on each device, where the log records it.
+        const TConfigModelPtr first = CopyConfiguration(*templateModel, options.catalogueDir);
+        bool applied = true;
+        for (const TOverride &override : options.overrides) {
+            try {
+                ApplyOverride(*first, override);
+            } catch (const EError &) {
+                applied = false;
+            }
+        }
+        if (applied)
+            WarnAlteredValues(*first, !args.Has("allow-altered"), "--allow-altered разрешает запись");
+    }
     TStopSignals signals;
     TPortSession session(*port);
     TProgressLine progress;

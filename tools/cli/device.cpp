@@ -79,6 +79,7 @@ int CmdWrite(const TArgs &args)
     if (args.Positional().size() != 1)
         throw std::invalid_argument("write needs one settings file");
     const TConfigModelPtr model = LoadSettingsFile(args.Positional()[0], CatalogueDir(args));
+    WarnAlteredValues(*model, args.Has("strict"), "--strict");
     TStopSignals signals;
     TDeviceSession session(port);
     const TDeviceIdentity ident = connectedIdentity(session);

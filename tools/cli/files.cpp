@@ -45,7 +45,7 @@ int CmdShow(const TArgs &args)
     std::cout << "HW: " << model->GetHardwareCode() << "\n"
               << "SW: " << model->GetSoftwareVersion() << "\n"
               << "Описание: " << model->DescriptionFile().filename().string() << "\n\n"
-              << TreeText(model.get(), grid);
+              << TreeText(grid);
     return 0;
 }
 
@@ -69,11 +69,21 @@ int CmdDecode(const TArgs &args)
     return 0;
 }
 
+void WarnAlteredValues(IConfigModel &model, bool refuse, const char *option)
+{
+    const std::vector<TValueProblem> problems = ValueProblems(model);
+    for (const TValueProblem &problem : problems)
+        std::cerr << "Предупреждение: " << problem.Text() << "\n";
+    if (refuse && !problems.empty())
+        throw EConfigError(Format("Ничего не записано: есть значения, которые будут записаны иначе (%s).", option));
+}
+
 int CmdEncode(const TArgs &args)
 {
     if (args.Positional().size() != 2)
         throw std::invalid_argument("encode needs a settings file and an output folder");
     const TConfigModelPtr model = LoadSettingsFile(args.Positional()[0], CatalogueDir(args));
+    WarnAlteredValues(*model, args.Has("strict"), "--strict");
     const std::vector<Bytes> images = EncodeBlocks(*model);
     const auto dir = PathFromUtf8(args.Positional()[1]);
     std::filesystem::create_directories(dir);

@@ -17,21 +17,23 @@ Commands:
       for it (file, hw, sw_low, sw_high, format; "—" for absent attributes)
   read --port P [--password DIGITS] -o FILE.cfg
       read the configuration of the device on port P into a settings file
-  write --port P [--password DIGITS] [--backup DIR] [--verify] FILE.cfg
+  write --port P [--password DIGITS] [--backup DIR] [--verify] [--strict] FILE.cfg
       write a settings file into the device on port P; --backup first saves
       the device's configuration as DIR/<serial>-<YYYYMMDD-HHMMSS>.cfg,
       --verify reads the device back and compares every block. Ctrl+C ends
       a read or write at the next request (exit code 130; a write stopped
       after its first block says the device must be written again); a
-      second Ctrl+C ends the program at once
+      second Ctrl+C ends the program at once. Values that the device would
+      keep otherwise (outside min/max, too long, cut or rounded) are printed
+      as warnings first; --strict refuses to write them (exit code 1)
   show FILE.cfg
       print a settings file as the parameter grid shows it
   decode --hw H --sw S -o FILE.cfg IMAGE...
       turn the block images of a device (one file per block, in block order)
       into the settings file a read of that device gives
-  encode FILE.cfg DIR
+  encode [--strict] FILE.cfg DIR
       write the block images of a settings file into DIR (block0.bin, ...;
-      block0.xml, ... for XML devices)
+      block0.xml, ... for XML devices); warnings and --strict as for write
   check-catalogue [DIR]
       check every device description in DIR (by default the catalogue
       folder); one line per fault, exit code 1 when there is any
@@ -41,13 +43,15 @@ Commands:
       parameter as "block / caption / caption: A value → B value" ("—" where
       a side lacks it); exit code 0 when equal, 1 when different, 2 on trouble
   deploy --port P [--set NAME=VALUE]... [--log FILE.csv] [--backup DIR]
-         [--password DIGITS] [--max-devices N] TEMPLATE.cfg
+         [--password DIGITS] [--max-devices N] [--allow-altered] TEMPLATE.cfg
       the production line: waits for devices on port P and serves every new
       serial number once: checks that the template fits it, backs it up (with
       --backup), writes the template with the --set values, reads it back to
       verify, appends a line to the log (CSV: время;серийный номер;код
       устройства;версия;результат;сообщение) and rings the bell. Ctrl+C ends
-      it after the current device.
+      it after the current device. A template whose values (with the --set
+      ones) the devices would keep otherwise is refused before the first
+      device unless --allow-altered is given.
   history list [SERIAL]
       the configuration history: every device with its last recording, or
       the versions of one device (revision, time, action, firmware version,
@@ -102,7 +106,7 @@ const TArgs::Options &CliOptions()
     static const TArgs::Options options{
         {"port", "catalogue", "hw", "sw", "output", "password", "backup", "set", "log", "max-devices",
          "history", "remote", "branch"},
-        {"trace", "help", "verify", "no-history"}};
+        {"trace", "help", "verify", "no-history", "strict", "allow-altered"}};
     return options;
 }
 
