@@ -258,9 +258,13 @@ std::optional<std::string> TParamInfo::ValidateInteger(const std::string &text) 
     } catch (const EConvertError &e) {
         return Message(e.what());
     }
-    if ((m_min && value < *m_min) || (m_max && value > *m_max))
-        return Message(Format("значение %lld вне диапазона %s.", static_cast<long long>(value),
-                              rangeText(m_min, m_max).c_str()));
+    const auto shownValue = static_cast<long long>(value);
+    if (m_min && m_max && (value < *m_min || value > *m_max))
+        return Message(Format("значение %lld вне диапазона %s.", shownValue, rangeText(m_min, m_max).c_str()));
+    if (m_min && value < *m_min)
+        return Message(Format("значение %lld меньше %lld.", shownValue, static_cast<long long>(*m_min)));
+    if (m_max && value > *m_max)
+        return Message(Format("значение %lld больше %lld.", shownValue, static_cast<long long>(*m_max)));
     // The description's own faults (a zero factor, a width the codec refuses) are the codec's to name.
     if (!Binary() || m_field.mul == 0 || m_field.div == 0 || bits < 1 || bits > kMaxBits)
         return std::nullopt;

@@ -2,8 +2,11 @@
 #include "editors/int_spin.h"
 #include "editors/vteditor.h"
 #include "tests/app/gui_fixture.h"
+#include "tests/model/value_cases.h"
+#include "workflow/workflow.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
@@ -163,4 +166,49 @@ TEST_F(EditorTest, ShiftUpStaysInTheEditor)
     QTest::keyClick(edit, Qt::Key_Up, Qt::ShiftModifier);
     Settle(50);
     EXPECT_EQ(window->VST1->EditLink()->EditedNode(), Find("B/Строка"));
+}
+
+TEST_F(WindowTest, EditorsTakeOnlyWhatTheFieldHoldsAndSayWhyNot)
+{
+    dir.Write("cases.xml", ValueCasesDevice());
+    Open(QuietOptions());
+    TConfigModelPtr model = CreateConfigModel(dir.Path(), 20, 1);
+    ASSERT_TRUE(model);
+    DecodeBlocks(*model, {Bytes(static_cast<std::size_t>(model->BlockSize(model->GetBlock(0))), 0)});
+    model->SaveToFile(dir.File("cases.cfg"));
+    window->FileOpen1Accept(QString::fromStdString(dir.File("cases.cfg")));
+    ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
+    auto *reason = window->findChild<QLabel *>("sbEntry");
+    ASSERT_NE(reason, nullptr);
+
+    const auto &cases = ValueCases();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const TValueCase &c = cases[i];
+        const std::string path = "B/" + ValueCaseCaption(i);
+        const std::string before = window->VST1->Tree().Data(Find(path)).Value.Text();
+        QWidget *editor = StartEditing(Find(path));
+        ASSERT_NE(editor, nullptr) << path;
+        if (auto *edit = qobject_cast<QLineEdit *>(editor))
+            edit->setText(QString::fromUtf8(c.typed));
+        else if (auto *spin = qobject_cast<TIntSpinEdit *>(editor))
+            spin->SetText(QString::fromUtf8(c.typed));
+        QTest::keyClick(editor, Qt::Key_Return);
+        Settle();
+        const std::string stored = window->VST1->Tree().Data(Find(path)).Value.Text();
+        if (!c.message) {
+            EXPECT_FALSE(window->VST1->EditLink()->Editing()) << c.typed;
+            EXPECT_EQ(stored, c.typed);
+            continue;
+        }
+        // Refused: the editor stays open with the reason beside it, and Escape restores the value.
+        EXPECT_TRUE(window->VST1->EditLink()->Editing()) << c.typed;
+        EXPECT_EQ(reason->text().toStdString(), ValueCaseCaption(i) + ": " + c.message);
+        EXPECT_EQ(stored, before) << c.typed;
+        QTest::keyClick(window->VST1->EditLink()->Editor(), Qt::Key_Escape);
+        Settle();
+        EXPECT_FALSE(window->VST1->EditLink()->Editing()) << c.typed;
+        EXPECT_EQ(window->VST1->Tree().Data(Find(path)).Value.Text(), before) << c.typed;
+        EXPECT_TRUE(reason->text().isEmpty()) << c.typed;
+    }
+    EXPECT_TRUE(errors.empty());
 }

@@ -25,7 +25,7 @@ const char *const kGuiDevice = R"(<devices><device hw="10" sw_low="1">
     <item name="v" caption="Значение" size="1" array="a"/>
   </block>
   <array name="a" caption="Эл" start="1" count="2"/>
-  <enum name="mode"><c value="0" caption="Выкл"/><c value="1" caption="Вкл"/><c value="2" caption="Авто"/></enum>
+  <enum name="mode"><c value="0" caption="Выкл"/><!-- 3 was dropped --><c value="1" caption="Вкл"/><c value="2" caption="Авто"/></enum>
   <enum name="dup"><c value="1" caption="Первый"/><c value="1" caption="Второй"/></enum>
 </device></devices>)";
 
@@ -75,6 +75,7 @@ void WindowTest::TearDown()
 {
     window.reset();
     SetMessageBoxHandler({});
+    SetSaveQuestionHandler({});
     Settle();
     std::filesystem::current_path(previousDir);
 }

@@ -141,6 +141,8 @@ TEST_F(WindowTest, CellTextsByTypeGreyCaptionsAndEditableLeaves)
     EXPECT_EQ(Cell(Find("B/Дубль")), "Первый"); // the first matching choice, as the list editor selects it
     EXPECT_EQ(Cell(Find("B/Неизвестный")), "77"); // a type naming no enumeration
     EXPECT_EQ(Cell(Find("B/Число")), "50");
+    EXPECT_EQ(window->VST1->Tree().data(window->VST1->Tree().IndexOf(Find("B/Число"), 1), Qt::ToolTipRole),
+              "Тип: int\nДиапазон: 5…100\nРазмер: 2 байт\nИмя: i");
     EXPECT_EQ(Cell(Find("B/Без границ")), "4294967295");
     EXPECT_EQ(Cell(Find("B/Строка")), "текст");
     EXPECT_EQ(Cell(Find("B/Эл/Эл №1")), "");

@@ -193,6 +193,35 @@ TEST_F(WindowWorkflowTest, OpenEditorIsWrittenAndSaved)
     EXPECT_EQ(saved->ValueDocument().AsNode().SelectSingle("/config/object_name/value").Text(), "Сохранен");
 }
 
+TEST_F(WindowWorkflowTest, ValuesWrittenOtherwiseAreListedFirstAndNothingGoesOutOnCancel)
+{
+    Connect(5, 300, SampleImages("transmitter-binary.cfg"));
+    Trigger(window->acRead);
+    window->Model->ValueDocument().AsNode().SelectSingle("/config/server_ip/value").SetText("10.0.0.300");
+    std::vector<QString> questions;
+    TSaveAnswer answer = TSaveAnswer::Cancel;
+    SetSaveQuestionHandler([&](const QString &question) {
+        questions.push_back(question);
+        return answer;
+    });
+    const QString listed = "Эти значения будут записаны иначе:\nКаналы связи / IP-адрес сервера: часть адреса «300» "
+                           "должна быть числом от 0 до 255.";
+    device->ResetCounts();
+    Trigger(window->acWrite);
+    window->FileSaveAs1Accept(QString::fromStdString(dir.File("altered.cfg")));
+    EXPECT_EQ(questions, (std::vector<QString>{listed, listed}));
+    EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("altered.cfg")));
+
+    // Записать sends the value as the codec keeps it.
+    answer = TSaveAnswer::Save;
+    Trigger(window->acWrite);
+    EXPECT_EQ(errors, std::vector<QString>());
+    EXPECT_GT(device->CommandCount(cmdWriteBlock), 0);
+    window->FileSaveAs1Accept(QString::fromStdString(dir.File("altered.cfg")));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("altered.cfg")));
+}
+
 TEST_F(WindowWorkflowTest, OpenedSettingsOfAnotherDeviceAreRefusedBeforeSending)
 {
     Connect(5, 300, SampleImages("transmitter-binary.cfg"));

@@ -90,6 +90,26 @@ TEST(CliFiles, BadFilesGiveTheirMessages)
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "out.cfg"));
 }
 
+TEST(CliFiles, EncodeWarnsOfValuesWrittenOtherwiseAndRefusesThemUnderStrict)
+{
+    TTempDir dir;
+    std::string text = ReadFile(kSample);
+    text.replace(text.find("192.168.001.020"), 15, "192.168.001.300");
+    dir.Write("altered.cfg", text);
+    const std::string warning =
+        "Предупреждение: Каналы связи / IP-адрес сервера: часть адреса «300» должна быть числом от 0 до 255.\n";
+    const TRunResult warned = cli({"encode", "--catalogue", kCatalogue, dir.File("altered.cfg"), dir.File("loose")});
+    EXPECT_EQ(warned.exitCode, 0) << warned.output;
+    EXPECT_EQ(warned.output, warning);
+    EXPECT_EQ(filesIn(dir.Path() / "loose").size(), 5u);
+    const TRunResult strict =
+        cli({"encode", "--strict", "--catalogue", kCatalogue, dir.File("altered.cfg"), dir.File("strict")});
+    EXPECT_EQ(strict.exitCode, 1);
+    EXPECT_EQ(strict.output,
+              warning + "Ничего не записано: есть значения, которые будут записаны иначе (--strict).\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "strict"));
+}
+
 TEST(CliCheckCatalogue, TheSampleCatalogueIsClean)
 {
     const TRunResult named = cli({"check-catalogue", kCatalogue});
@@ -318,6 +338,13 @@ TEST_F(CliDeviceTest, DeployRejectsABadCommandLine)
     EXPECT_NE(badSet.output.find("Параметр задаётся как ИМЯ=ЗНАЧЕНИЕ: \"object_number\"."), std::string::npos);
     EXPECT_EQ(Cli("deploy", {"--max-devices", "0", kSample}).exitCode, 2);
     EXPECT_EQ(Cli("deploy", {dir.File("missing.cfg")}).exitCode, 1);
+    // Nobody watches a production line value by value: values the devices would keep otherwise stop it.
+    const TRunResult altered = Cli("deploy", {"--set", "server_ip=10.0.0.300", "--max-devices", "1", kSample});
+    EXPECT_EQ(altered.exitCode, 1);
+    EXPECT_EQ(altered.output, "Предупреждение: Каналы связи / IP-адрес сервера: часть адреса «300» должна быть "
+                              "числом от 0 до 255.\nНичего не записано: есть значения, которые будут записаны иначе "
+                              "(--allow-altered разрешает запись).\n");
+    EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0);
 }
 
 TEST_F(CliDeviceTest, StopSignalsLetTheCurrentDeviceFinishAndEndCleanly)
