@@ -310,6 +310,7 @@ void TfrmMain::CreateLayout()
     m_editLink->OnError = [this](const QString &message) { ShowErrorBox(this, message); };
     m_editLink->OnRefused = [this](const QString &message) {
         m_entryLabel->setText(message);
+        m_entryLabel->setToolTip(message);
         m_entryLabel->setVisible(!message.isEmpty());
     };
     m_editLink->OnStored = [this](PVirtualNode node) {
@@ -355,7 +356,7 @@ void TfrmMain::CreateLayout()
     m_entryLabel->setObjectName("sbEntry");
     m_entryLabel->setStyleSheet(QStringLiteral("color: #b00000"));
     m_entryLabel->setVisible(false);
-    statusBar()->addWidget(m_entryLabel, 2);
+    statusBar()->addWidget(m_entryLabel, 4);
     m_modifiedLabel = new QLabel(statusBar());
     m_modifiedLabel->setObjectName("sbModified");
     statusBar()->addPermanentWidget(m_modifiedLabel);

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTimer>
+#include <QToolTip>
 
 namespace {
 
@@ -154,9 +155,15 @@ bool TPropertyEditLink::Acceptable() const
 
 void TPropertyEditLink::Report(const QString &message) const
 {
-    if (FEdit)
+    if (FEdit) {
         FEdit->setToolTip(message.isEmpty() && HoldsValue(FTree.Data(FNode)) ? qtext(FTree.Data(FNode).Info->Tooltip())
                                                                             : message);
+        // Shown at the editor too: the status bar of a narrow window cuts long messages.
+        if (message.isEmpty())
+            QToolTip::hideText();
+        else if (FEdit->isVisible())
+            QToolTip::showText(FEdit->mapToGlobal(QPoint(0, FEdit->height())), message, FEdit);
+    }
     if (OnRefused)
         OnRefused(message);
 }

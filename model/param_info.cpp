@@ -268,15 +268,23 @@ std::optional<std::string> TParamInfo::ValidateInteger(const std::string &text) 
     // The description's own faults (a zero factor, a width the codec refuses) are the codec's to name.
     if (!Binary() || m_field.mul == 0 || m_field.div == 0 || bits < 1 || bits > kMaxBits)
         return std::nullopt;
+    // A scaled value names what the device would hold.
+    auto tooWide = [&](std::int64_t stored) {
+        if (stored == value)
+            return Message(Format("значение %s не помещается в %d бит.", text.c_str(), int(bits)));
+        return Message(Format("значение %s (в устройстве %lld) не помещается в %d бит.", text.c_str(),
+                              static_cast<long long>(stored), int(bits)));
+    };
     std::int32_t stored = 0;
     try {
         stored = ScaleToStored(text, m_field, bits);
     } catch (const ERangeError &) {
-        return Message(Format("значение %s не помещается в %d бит.", text.c_str(), int(bits)));
+        const std::int64_t scaled = value * m_field.mul / m_field.div + m_field.add - m_field.sub;
+        return tooWide(scaled);
     }
     if (bits < kFullIntegerBits) {
         if (stored < -(std::int64_t(1) << (bits - 1)))
-            return Message(Format("значение %s не помещается в %d бит.", text.c_str(), int(bits)));
+            return tooWide(stored);
         if (stored < 0)
             return std::nullopt; // a negative value the description allows: the device keeps its low bits
     }

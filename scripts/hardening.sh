@@ -31,7 +31,7 @@ rows+=("| soak: workflows | $(grep -o '^soak: [0-9]* workflows[^;]*' <<<"$summar
 rows+=("| soak: workflows that lost data | $(grep -o '[0-9]* lost data' <<<"$summary" | grep -o '^[0-9]*') |")
 
 echo "== benchmarks"
-for bench in link_bench workflow_bench model_bench window_bench history_bench; do
+for bench in link_bench workflow_bench model_bench window_bench history_bench param_bench; do
   out=$("$bin/$bench" 2>/dev/null) || status=1
   echo "$out"
   while IFS= read -r line; do

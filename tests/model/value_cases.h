@@ -38,6 +38,7 @@ inline const std::vector<TValueCase> &ValueCases()
         {"int", R"(size="1" min="-40")", "-5", "251", nullptr},
         {"int", R"(size="1" div="10")", "15", nullptr, "значение 15 будет записано как 10."},
         {"int", R"(size="1" div="10")", "20", "20", nullptr},
+        {"int", R"(size="2" mul="10")", "10000", nullptr, "значение 10000 (в устройстве 100000) не помещается в 16 бит."},
         {"string", R"(size="4")", "Дом", "Дом ", nullptr},
         {"string", R"(size="4")", "abcde", nullptr, "текст длиннее 4 знаков."},
         {"string", R"(size="4")", "Ёж", nullptr, "символ «Ё» устройство не хранит."},
