@@ -386,6 +386,12 @@ void TfrmMain::Guarded(const std::function<void()> &command)
 {
     try {
         command();
+    } catch (const EError &e) {
+        // A value's failure names the parameter on a second line.
+        QString text = QString::fromUtf8(e.what());
+        if (!e.Where().empty())
+            text = ErrorBoxText(text) + QStringLiteral("\r\n") + qtext(e.Where());
+        ShowErrorBox(this, text);
     } catch (const std::exception &e) {
         ShowErrorBox(this, QString::fromUtf8(e.what()));
     }

@@ -10,6 +10,14 @@ class EError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
     virtual const char *ClassName() const { return "EError"; }
+
+    // The captions of the parameter a value failure belongs to ("Блок / Элемент №1 /
+    // Параметр"), empty when it is no value's; the window shows them on a line of their own.
+    const std::string &Where() const { return m_where; }
+    void SetWhere(std::string where) { m_where = std::move(where); }
+
+private:
+    std::string m_where;
 };
 
 // A text that is not what a conversion expects (an integer, a phone number...).

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <unordered_map>
 #include <string_view>
 
@@ -321,7 +322,13 @@ Bytes TBinaryConfigModel::EncodeBlock(xml::Node block, xml::Node parent)
 {
     Bytes out;
     CheckBounds(block, 0);
-    Encode(block, parent, out, 0);
+    try {
+        Encode(block, parent, out, 0);
+    } catch (EError &e) {
+        if (!e.Where().empty())
+            e.SetWhere(GetAttribute(block, "caption") + " / " + e.Where());
+        throw;
+    }
     return out;
 }
 
@@ -346,6 +353,21 @@ void TBinaryConfigModel::Encode(xml::Node list, xml::Node parent, Bytes &out, in
             missingItem(field.name);
         const xml::Node structNode = FindStruct(field.type);
         const TArrayInfo mask = ArrayInfo(item, "mask");
+        // A value that fails names its parameter by captions; the index tells array elements apart.
+        auto encodeValue = [&](std::optional<int> index, const std::function<void()> &encode) {
+            try {
+                encode();
+            } catch (EError &e) {
+                if (e.Where().empty()) {
+                    std::string where = GetAttribute(item, "caption");
+                    if (index)
+                        where = GetAttribute(m_arrays[GetAttribute(item, "array")], "caption") + kNumberSign +
+                                std::to_string(*index) + " / " + where;
+                    e.SetWhere(where);
+                }
+                throw;
+            }
+        };
 
         // The mask elements of one array index (or of the item without array).
         auto packMask = [&](const TValueIndex &values, std::optional<int> index) {
@@ -356,7 +378,7 @@ void TBinaryConfigModel::Encode(xml::Node list, xml::Node parent, Bytes &out, in
                     missingValue(field.name, mask.name + " " + std::to_string(mask.start + k));
                 texts.push_back(value.Text());
             }
-            append(PackMaskElements(field, texts));
+            encodeValue(index, [&] { append(PackMaskElements(field, texts)); });
         };
 
         if (!hasArray) {
@@ -370,7 +392,7 @@ void TBinaryConfigModel::Encode(xml::Node list, xml::Node parent, Bytes &out, in
             if (structNode)
                 Encode(structNode, value, out, depth + 1);
             else
-                append(WriteField(value.Text(), field));
+                encodeValue(std::nullopt, [&] { append(WriteField(value.Text(), field)); });
             continue;
         }
         const TArrayInfo array = ArrayInfo(item, "array");
@@ -387,7 +409,7 @@ void TBinaryConfigModel::Encode(xml::Node list, xml::Node parent, Bytes &out, in
             if (structNode)
                 Encode(structNode, value, out, depth + 1);
             else
-                append(WriteField(value.Text(), field));
+                encodeValue(index, [&] { append(WriteField(value.Text(), field)); });
         }
     }
 }

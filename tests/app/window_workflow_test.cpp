@@ -220,6 +220,26 @@ TEST_F(WindowWorkflowTest, ValuesWrittenOtherwiseAreListedFirstAndNothingGoesOut
     EXPECT_GT(device->CommandCount(cmdWriteBlock), 0);
     window->FileSaveAs1Accept(QString::fromStdString(dir.File("altered.cfg")));
     EXPECT_TRUE(std::filesystem::exists(dir.File("altered.cfg")));
+
+    // A value the codec cannot encode still stops the write, its parameter named on a second line.
+    const struct {
+        const char *xpath;
+        const char *where;
+    } failing[] = {
+        {"/config/test_period/value", "Общие параметры / Период теста, мин."},
+        {"/config/zone_type/value[@zones=\"3\"]", "Зоны / Зона №3 / Тип зоны."},
+    };
+    for (const auto &f : failing) {
+        const xml::Node value = window->Model->ValueDocument().AsNode().SelectSingle(f.xpath);
+        const std::string before = value.Text();
+        value.SetText("12a");
+        device->ResetCounts();
+        errors.clear();
+        Trigger(window->acWrite);
+        EXPECT_EQ(errors, (std::vector<QString>{QString("'12a' is not a valid integer value.\r\n") + f.where}));
+        EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0);
+        value.SetText(before);
+    }
 }
 
 TEST_F(WindowWorkflowTest, OpenedSettingsOfAnotherDeviceAreRefusedBeforeSending)
