@@ -100,13 +100,13 @@ Qt::ItemFlags TVstModel::flags(const QModelIndex &index) const
     return flags;
 }
 
-PVirtualNode TVstModel::AddChild(PVirtualNode parent, const TTreeData &data)
+PVirtualNode TVstModel::AddChild(PVirtualNode parent, TTreeData data)
 {
     if (Updating())
-        return TTreeGrid::AddChild(parent, data);
+        return TTreeGrid::AddChild(parent, std::move(data));
     const int row = ChildCount(parent);
     beginInsertRows(IndexOf(parent), row, row);
-    PVirtualNode node = TTreeGrid::AddChild(parent, data);
+    PVirtualNode node = TTreeGrid::AddChild(parent, std::move(data));
     endInsertRows();
     return node;
 }

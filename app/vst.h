@@ -37,7 +37,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
-    PVirtualNode AddChild(PVirtualNode parent, const TTreeData &data) override;
+    PVirtualNode AddChild(PVirtualNode parent, TTreeData data) override;
     void Clear() override;
     void BeginUpdate() override;
     void EndUpdate() override;

@@ -65,9 +65,9 @@ std::string XPathLiteral(const std::string &value)
     return literal + "'" + part + "')";
 }
 
-PVirtualNode AddTreeNode(ITreeGrid &grid, PVirtualNode parent, const TTreeData &data)
+PVirtualNode AddTreeNode(ITreeGrid &grid, PVirtualNode parent, TTreeData data)
 {
-    return grid.AddChild(parent, data);
+    return grid.AddChild(parent, std::move(data));
 }
 
 void ClearTreeData(TTreeData &data)

@@ -29,7 +29,7 @@ std::string XPathLiteral(const std::string &value);
 // Grid node helpers.
 
 // Appends a node under parent (none: at the top level) carrying a copy of data.
-PVirtualNode AddTreeNode(ITreeGrid &grid, PVirtualNode parent, const TTreeData &data);
+PVirtualNode AddTreeNode(ITreeGrid &grid, PVirtualNode parent, TTreeData data);
 // Clears everything but the caption.
 void ClearTreeData(TTreeData &data);
 // True when some leaf below node with Deactivator set holds a value other than "0".

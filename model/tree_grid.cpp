@@ -12,11 +12,11 @@ const std::vector<std::unique_ptr<TTreeNode>> &TTreeGrid::ChildrenOf(PVirtualNod
     return node ? node->Children : m_root.Children;
 }
 
-PVirtualNode TTreeGrid::AddChild(PVirtualNode parent, const TTreeData &data)
+PVirtualNode TTreeGrid::AddChild(PVirtualNode parent, TTreeData data)
 {
     auto &children = ChildrenOf(parent);
     auto node = std::make_unique<TTreeNode>();
-    node->Data = data;
+    node->Data = std::move(data);
     node->Parent = parent;
     node->Row = static_cast<int>(children.size());
     children.push_back(std::move(node));

@@ -44,7 +44,7 @@ public:
     virtual ~ITreeGrid() = default;
 
     // Appends a node under parent (none: at the top level) with a copy of data.
-    virtual PVirtualNode AddChild(PVirtualNode parent, const TTreeData &data) = 0;
+    virtual PVirtualNode AddChild(PVirtualNode parent, TTreeData data) = 0;
     virtual void Clear() = 0;
     // Brackets a batch of changes; the grid repaints once at the end.
     virtual void BeginUpdate() = 0;
@@ -66,7 +66,7 @@ public:
 // as it is; the window's grid model derives from it.
 class TTreeGrid : public ITreeGrid {
 public:
-    PVirtualNode AddChild(PVirtualNode parent, const TTreeData &data) override;
+    PVirtualNode AddChild(PVirtualNode parent, TTreeData data) override;
     void Clear() override;
     void BeginUpdate() override { ++m_updateCount; }
     void EndUpdate() override { --m_updateCount; }

@@ -421,6 +421,17 @@ NodeType Node::Type() const
     }
 }
 
+std::string_view Node::LocalName() const
+{
+    requireNode(*this, "LocalName");
+    return m_node->name ? std::string_view(reinterpret_cast<const char *>(m_node->name)) : std::string_view();
+}
+
+bool Node::HasNamespace() const
+{
+    return m_node && m_node->ns;
+}
+
 std::string Node::Name() const
 {
     requireNode(*this, "Name");

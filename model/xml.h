@@ -61,6 +61,10 @@ public:
     // Element and attribute names as written (prefix included); "#text",
     // "#comment" and "#document" for those kinds of node.
     std::string Name() const;
+    // An element's local name as the document keeps it, valid while the node lives.
+    std::string_view LocalName() const;
+    // True for an element or attribute in a namespace (ChildElement never finds those).
+    bool HasNamespace() const;
 
     // The text of all descendant text nodes, in document order.
     std::string Text() const;

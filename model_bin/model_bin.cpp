@@ -8,6 +8,7 @@
 #include <functional>
 #include <unordered_map>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -91,6 +92,7 @@ std::optional<long long> readableNumber(xml::Node node, const char *name)
 
 // The element children of parent by name, first one winning, as ChildElement finds them:
 // looking each item up by scanning its siblings would cost time quadratic in their number.
+// The names are the document's own, which outlive the index.
 class TChildIndex {
 public:
     explicit TChildIndex(xml::Node parent)
@@ -98,18 +100,18 @@ public:
         if (!parent)
             return;
         for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling())
-            if (child.IsElement())
-                m_children.emplace(child.Name(), child);
+            if (child.IsElement() && !child.HasNamespace())
+                m_children.emplace(child.LocalName(), child);
     }
 
-    xml::Node Find(const std::string &name) const
+    xml::Node Find(std::string_view name) const
     {
         const auto it = m_children.find(name);
         return it == m_children.end() ? xml::Node() : it->second;
     }
 
 private:
-    std::unordered_map<std::string, xml::Node> m_children;
+    std::unordered_map<std::string_view, xml::Node> m_children;
 };
 
 TTreeData nodeData(const std::string &caption)
@@ -135,6 +137,8 @@ void TBinaryConfigModel::RefreshIndex()
         return;
     m_structs.clear();
     m_arrays.clear();
+    m_writingParams.clear();
+    m_boundedBlocks.clear();
     m_indexedDevice = Device;
     if (!Device)
         return;
@@ -195,6 +199,24 @@ TFieldParams TBinaryConfigModel::FieldParams(xml::Node item, bool writing)
     if (field.size < 0 || field.size > kMaxBlockBytes)
         badWidth(field.name);
     return field;
+}
+
+const TFieldParams &TBinaryConfigModel::WritingParams(xml::Node item)
+{
+    RefreshIndex();
+    const auto known = m_writingParams.find(item.Raw());
+    if (known != m_writingParams.end())
+        return known->second;
+    return m_writingParams.emplace(item.Raw(), FieldParams(item, true)).first->second;
+}
+
+void TBinaryConfigModel::CheckBlockBounds(xml::Node block)
+{
+    RefreshIndex();
+    if (m_boundedBlocks.count(block.Raw()))
+        return;
+    CheckBounds(block, 0);
+    m_boundedBlocks.insert(block.Raw());
 }
 
 // ---------------------------------------------------------------- block size
@@ -279,7 +301,7 @@ long long TBinaryConfigModel::CheckBounds(xml::Node list, int depth)
 int TBinaryConfigModel::DecodeBlock(xml::Node block, xml::Node parent, const Bytes &data, int start)
 {
     // A description too big for the link is refused before its values are made.
-    CheckBounds(block, 0);
+    CheckBlockBounds(block);
     return Decode(block, parent, data, start, 0);
 }
 
@@ -321,7 +343,7 @@ int TBinaryConfigModel::Decode(xml::Node list, xml::Node parent, const Bytes &da
 Bytes TBinaryConfigModel::EncodeBlock(xml::Node block, xml::Node parent)
 {
     Bytes out;
-    CheckBounds(block, 0);
+    CheckBlockBounds(block);
     try {
         Encode(block, parent, out, 0);
     } catch (EError &e) {
@@ -339,7 +361,7 @@ void TBinaryConfigModel::Encode(xml::Node list, xml::Node parent, Bytes &out, in
     auto append = [&out](const Bytes &bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); };
     const TChildIndex elements(source);
     for (xml::Node item : ChildElements(list, "item")) {
-        const TFieldParams field = FieldParams(item, true);
+        const TFieldParams &field = WritingParams(item);
         const bool hasArray = HasAttribute(item, "array");
         const bool hasMask = HasAttribute(item, "mask");
         if (GetIntAttribute(item, "active", 1) != 1) {
@@ -425,7 +447,7 @@ void TBinaryConfigModel::FillTree(ITreeGrid &grid)
     const std::vector<xml::Node> arrays = ChildElements(Device, "array");
     const xml::Node config = ValueDoc.DocumentElement();
     for (xml::Node block : ChildElements(Device, "block")) {
-        CheckBounds(block, 0);
+        CheckBlockBounds(block);
         PVirtualNode node = AddTreeNode(grid, nullptr, nodeData(GetAttribute(block, "caption")));
         LayOut(grid, node, block, config, arrays, 0);
     }
@@ -438,7 +460,7 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
     const std::vector<xml::Node> items = ChildElements(list, "item");
     const TChildIndex elements(itemsParent);
     auto elementOf = [&](xml::Node item) {
-        const std::string name = GetAttribute(item, "name");
+        const std::string &name = ParamInfo(item)->Name();
         const xml::Node element = elements.Find(name);
         if (!element)
             missingItem(name);
@@ -557,19 +579,20 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
         if (HasAttribute(item, "array") || HasAttribute(item, "mask") || HasAttribute(item, "active"))
             continue;
         const xml::Node element = elementOf(item);
-        TTreeData data = nodeData(GetAttribute(item, "caption"));
-        const xml::Node structNode = FindStruct(GetAttribute(item, "type", "int"));
+        TParamInfoPtr info = ParamInfo(item);
+        TTreeData data = nodeData(info->Caption());
+        const xml::Node structNode = FindStruct(info->Type());
         const xml::Node value = element.ChildElement("value");
         if (structNode && value) {
             // A struct's items are edited one by one, never its value as a whole.
-            PVirtualNode node = AddTreeNode(grid, parent, data);
+            PVirtualNode node = AddTreeNode(grid, parent, std::move(data));
             LayOut(grid, node, structNode, value, arrays, depth + 1);
             continue;
         }
         data.Description = item;
         if (!structNode)
-            data.Info = ParamInfo(item);
+            data.Info = std::move(info);
         data.Value = value;
-        AddTreeNode(grid, parent, data);
+        AddTreeNode(grid, parent, std::move(data));
     }
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 // Devices that keep their configuration as packed binary block images.
 class TBinaryConfigModel : public TAbstractConfigModel {
@@ -30,6 +31,10 @@ private:
     xml::Node FindStruct(const std::string &name);
     TArrayInfo ArrayInfo(xml::Node item, const char *attribute);
     TFieldParams FieldParams(xml::Node item, bool writing);
+    // FieldParams(item, true), read from the description once.
+    const TFieldParams &WritingParams(xml::Node item);
+    // CheckBounds of a block, once for each block of the description.
+    void CheckBlockBounds(xml::Node block);
     int SizeOf(xml::Node list, int depth);
     // Refuses a list asking for more than the link can carry; returns the bytes it asks for at least.
     long long CheckBounds(xml::Node list, int depth);
@@ -45,6 +50,9 @@ private:
     xml::Node m_indexedDevice;
     std::unordered_map<std::string, xml::Node> m_structs;
     std::unordered_map<std::string, xml::Node> m_arrays;
+    // What the description says once read: fields for writing, blocks within the link's bounds.
+    std::unordered_map<const void *, TFieldParams> m_writingParams;
+    std::unordered_set<const void *> m_boundedBlocks;
 };
 
 // Makes CreateConfigModel create binary models for every format but "xml".
