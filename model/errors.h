@@ -8,8 +8,15 @@
 // message text shown to the user (UTF-8), exactly as raised.
 class EError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // owner: the name attribute of the description element at fault, for the
+    // failures a description causes; empty for every other failure.
+    explicit EError(const std::string &message, std::string owner = std::string())
+        : std::runtime_error(message), m_owner(std::move(owner))
+    {
+    }
     virtual const char *ClassName() const { return "EError"; }
+    const std::string &Owner() const { return m_owner; }
+    void SetOwner(std::string owner) { m_owner = std::move(owner); }
 
     // The captions of the parameter a value failure belongs to ("Блок / Элемент №1 /
     // Параметр"), empty when it is no value's; the window shows them on a line of their own.
@@ -17,6 +24,7 @@ public:
     void SetWhere(std::string where) { m_where = std::move(where); }
 
 private:
+    std::string m_owner;
     std::string m_where;
 };
 
@@ -27,18 +35,12 @@ public:
     const char *ClassName() const override { return "EConvertError"; }
 };
 
-// An attribute that is missing or not an integer where one is needed. owner is
+// An attribute that is missing or not an integer where one is needed. Its owner is
 // the name attribute of the element holding it (empty when it has none), so that
 // a description fault can be told from a value typed by the user.
 class EAttributeError : public EConvertError {
 public:
-    EAttributeError(const std::string &message, std::string owner) : EConvertError(message), m_owner(std::move(owner))
-    {
-    }
-    const std::string &Owner() const { return m_owner; }
-
-private:
-    std::string m_owner;
+    EAttributeError(const std::string &message, std::string owner) : EConvertError(message, std::move(owner)) {}
 };
 
 // A value that does not fit its field.

@@ -125,7 +125,7 @@ std::int32_t ScaleToStored(const std::string &text, const TFieldParams &field, s
     // fields would store their wrapped low bits.
     std::int32_t x = bits >= kFullIntegerBits ? wrap32(StrToIntWide(text)) : StrToInt(text);
     if (field.div == 0)
-        throw EZeroDivide(Format("%s: деление на ноль.", field.name.c_str()));
+        throw EZeroDivide(Format("%s: деление на ноль.", field.name.c_str()), field.name);
     x = wrap32(std::int64_t(x) * field.mul);
     x = wrap32(std::int64_t(x) / field.div);
     x = wrap32(std::int64_t(x) + field.add);
@@ -138,7 +138,7 @@ std::int32_t ScaleToStored(const std::string &text, const TFieldParams &field, s
 std::int64_t ScaleToShown(std::uint64_t stored, const TFieldParams &field)
 {
     if (field.mul == 0)
-        throw EZeroDivide(Format("%s: деление на ноль.", field.name.c_str()));
+        throw EZeroDivide(Format("%s: деление на ноль.", field.name.c_str()), field.name);
     // Offsets are applied modulo 2^64 so that extreme description factors cannot overflow.
     const std::int64_t scaled = static_cast<std::int64_t>(stored) * field.div / field.mul;
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(scaled) + std::uint64_t(std::int64_t(field.sub)) -

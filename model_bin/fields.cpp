@@ -20,7 +20,7 @@ constexpr const char *kHexDigits = "0123456789ABCDEF";
 
 [[noreturn]] void badWidth(const TFieldParams &field)
 {
-    throw EDescriptionError(Format("Элемент \"%s\": недопустимая ширина поля.", field.name.c_str()));
+    throw EDescriptionError(Format("Элемент \"%s\": недопустимая ширина поля.", field.name.c_str()), field.name);
 }
 
 void checkSize(const TFieldParams &field)
@@ -33,7 +33,7 @@ void checkPhoneSize(const TFieldParams &field)
 {
     if (field.size != kPhoneFieldBytes)
         throw EDescriptionError(
-            Format("Элемент \"%s\": поле телефона должно занимать 8 байт.", field.name.c_str()));
+            Format("Элемент \"%s\": поле телефона должно занимать 8 байт.", field.name.c_str()), field.name);
 }
 
 void checkBits(const TFieldParams &field, std::int64_t bits)
@@ -47,13 +47,15 @@ void checkMaskElement(const TFieldParams &field, std::int64_t bits, int index)
 {
     if (index < 0 || (std::int64_t(index) + 1) * bits > std::int64_t(8) * field.size)
         throw EDescriptionError(Format("Элемент \"%s\": элемент маски %d не помещается в поле из %d байт.",
-                                       field.name.c_str(), index, field.size));
+                                       field.name.c_str(), index, field.size),
+                                field.name);
 }
 
 void checkInsideBlock(const Bytes &block, int position, int width, const TFieldParams &field)
 {
     if (position < 1 || std::int64_t(position) - 1 + width > std::int64_t(block.size()))
-        throw EDescriptionError(Format("Элемент \"%s\": поле выходит за пределы блока.", field.name.c_str()));
+        throw EDescriptionError(Format("Элемент \"%s\": поле выходит за пределы блока.", field.name.c_str()),
+                                field.name);
 }
 
 
@@ -115,13 +117,15 @@ std::string readInteger(const Bytes &block, int position, const TFieldParams &fi
     if (field.size > kNarrowIntegerBytes) {
         if (!field.hasBits)
             throw EDescriptionError(Format("Элемент \"%s\": для целого поля шире 4 байт нужен атрибут bits.",
-                                           field.name.c_str()));
+                                           field.name.c_str()),
+                                    field.name);
         checkBits(field, field.bits);
         checkMaskElement(field, field.bits, maskIndex);
         const std::int64_t bitPosition = std::int64_t(maskIndex) * field.bits;
         if (bitPosition % 8 + field.bits > 8 * kWindowBytes)
             throw EDescriptionError(Format("Элемент \"%s\": элемент маски %d не помещается в окно из 4 байт.",
-                                           field.name.c_str(), maskIndex));
+                                           field.name.c_str(), maskIndex),
+                                    field.name);
         checkInsideBlock(block, position, field.size, field);
         const std::size_t first = std::size_t(position - 1) + std::size_t(bitPosition / 8);
         const std::uint64_t window = littleEndian(block, first, kWindowBytes);

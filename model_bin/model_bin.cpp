@@ -53,7 +53,7 @@ void checkNesting(int depth, xml::Node list)
 {
     if (depth > kMaxNesting)
         throw EDescriptionError(
-            Format("Структура \"%s\" содержит саму себя.", GetAttribute(list, "name").c_str()));
+            Format("Структура \"%s\" содержит саму себя.", GetAttribute(list, "name").c_str()), GetAttribute(list, "name"));
 }
 
 int checkedTotal(long long total)
@@ -77,17 +77,18 @@ std::optional<long long> readableNumber(xml::Node node, const char *name)
 [[noreturn]] void tooLong(const std::string &name)
 {
     throw EDescriptionError(Format("Элемент \"%s\": блок длиннее %d байт, которые может передать связь.",
-                                   name.c_str(), kMaxBlockBytes));
+                                   name.c_str(), kMaxBlockBytes),
+                            name);
 }
 
 [[noreturn]] void badWidth(const std::string &name)
 {
-    throw EDescriptionError(Format("Элемент \"%s\": недопустимая ширина поля.", name.c_str()));
+    throw EDescriptionError(Format("Элемент \"%s\": недопустимая ширина поля.", name.c_str()), name);
 }
 
 [[noreturn]] void badCount(const std::string &array, int count)
 {
-    throw EDescriptionError(Format("Массив \"%s\": недопустимое число элементов %d.", array.c_str(), count));
+    throw EDescriptionError(Format("Массив \"%s\": недопустимое число элементов %d.", array.c_str(), count), array);
 }
 
 // The element children of parent by name, first one winning, as ChildElement finds them:
@@ -180,7 +181,8 @@ TBinaryConfigModel::TArrayInfo TBinaryConfigModel::ArrayInfo(xml::Node item, con
         badCount(*name, info.count);
     // Every index of the array must be an int, the last one included.
     if (info.count > 0 && info.start > INT_MAX - (info.count - 1))
-        throw EDescriptionError(Format("Массив \"%s\": недопустимый первый номер %d.", name->c_str(), info.start));
+        throw EDescriptionError(Format("Массив \"%s\": недопустимый первый номер %d.", name->c_str(), info.start),
+                                *name);
     return info;
 }
 
@@ -494,7 +496,8 @@ void TBinaryConfigModel::LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node 
         if (count <= 0)
             continue;
         if (start > INT_MAX - (count - 1))
-            throw EDescriptionError(Format("Массив \"%s\": недопустимый первый номер %d.", arrayName.c_str(), start));
+            throw EDescriptionError(Format("Массив \"%s\": недопустимый первый номер %d.", arrayName.c_str(), start),
+                                    arrayName);
 
         // What each item of this group needs, looked up once for all indices.
         struct TGroupItem {

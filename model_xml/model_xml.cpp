@@ -40,7 +40,9 @@ std::string elementName(xml::Node description)
     const std::string name = GetAttribute(description, "name");
     if (!xml::IsValidName(name)) {
         const std::string message = Format("Недопустимое имя элемента \"%s\"", name.c_str());
-        throw EXmlError(message, 0, message, std::string());
+        EXmlError error(message, 0, message, std::string());
+        error.SetOwner(name);
+        throw error;
     }
     return name;
 }

@@ -371,14 +371,9 @@ void ExplainDescriptionFailure(IConfigModel &model, const std::function<void()> 
             throw;
         const xml::Node device = model.DeviceElement();
         const std::vector<TFinding> findings = CheckDevice(device, StorageFormatOf(device));
-        const std::string message = e.what();
+        // The failure names the element at fault; its message is never taken apart.
         auto chosen = std::find_if(findings.begin(), findings.end(), [&](const TFinding &finding) {
-            if (finding.item.empty())
-                return false;
-            if (attribute)
-                return finding.item == attribute->Owner();
-            return message.find("\"" + finding.item + "\"") != std::string::npos ||
-                   message.rfind(finding.item + ":", 0) == 0;
+            return !finding.item.empty() && finding.item == e.Owner();
         });
         // An attribute read from an element without a name (a missing array) is still the description's.
         if (chosen == findings.end() && attribute)

@@ -58,10 +58,12 @@ TEST_F(DescriptionFailureTest, TheFaultNamedByTheFailureReplacesIt)
     const std::string phone = "EDescriptionError: test.xml: устройство hw=31 sw=—..—: параметр \"ph\": поле телефона "
                               "должно занимать 8 байт, а не 4";
     EXPECT_EQ(Explained(*model, [&] { EncodeBlocks(*model); }), phone);
-    // One that names an item gets that item's fault, whatever it is.
-    EXPECT_EQ(Explained(*model, [] { throw EDescriptionError("Элемент \"t\": что-то не так."); }),
+    // One whose owner is an item gets that item's fault, whatever it is; a name in its text alone is not taken apart.
+    EXPECT_EQ(Explained(*model, [] { throw EDescriptionError("Элемент \"t\": что-то не так.", "t"); }),
               "EDescriptionError: test.xml: устройство hw=31 sw=—..—: параметр \"t\": тип \"nosuch\" не встроенный "
               "и не описан ни как enum, ни как struct");
+    EXPECT_EQ(Explained(*model, [] { throw EDescriptionError("Элемент \"t\": что-то не так."); }),
+              "EDescriptionError: Элемент \"t\": что-то не так.");
     const std::string zeroDivide = "EDescriptionError: test.xml: устройство hw=34 sw=—..—: параметр \"x\": div=\"0\": "
                                    "деление на ноль при записи";
     const TConfigModelPtr scaled = Model(34, "<y><value>1</value></y><x><value>1</value></x>");
