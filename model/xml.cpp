@@ -220,6 +220,36 @@ void stripBlankText(xmlNodePtr root)
     }
 }
 
+bool isAscii(const xmlChar *name)
+{
+    for (; name && *name; ++name)
+        if (*name >= 0x80)
+            return false;
+    return true;
+}
+
+// True when every element and attribute name of the document is plain ASCII.
+bool namesAreAscii(xmlDocPtr doc)
+{
+    std::vector<xmlNodePtr> pending;
+    for (xmlNodePtr child = doc->children; child; child = child->next)
+        pending.push_back(child);
+    while (!pending.empty()) {
+        const xmlNodePtr node = pending.back();
+        pending.pop_back();
+        if (node->type != XML_ELEMENT_NODE)
+            continue;
+        if (!isAscii(node->name) || (node->ns && !isAscii(node->ns->prefix)))
+            return false;
+        for (xmlAttrPtr attribute = node->properties; attribute; attribute = attribute->next)
+            if (!isAscii(attribute->name) || (attribute->ns && !isAscii(attribute->ns->prefix)))
+                return false;
+        for (xmlNodePtr child = node->children; child; child = child->next)
+            pending.push_back(child);
+    }
+    return true;
+}
+
 // Removed nodes are parked under a node that belongs to the document but not
 // to its tree, so handles to them stay valid until the document is freed.
 xmlNodePtr parkingFor(xmlDocPtr doc)
@@ -740,6 +770,9 @@ std::string Document::Save() const
     std::string text(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(size));
     xmlFree(buffer);
     // A name the encoding cannot hold comes out as a character reference, which no parser reads back.
+    // Names in plain ASCII fit every encoding, so only documents with others are read back to be sure.
+    if (namesAreAscii(m_doc.get()))
+        return text;
     ParseError error;
     if (!Parse(text, error))
         fail("Документ нельзя записать в кодировке \"" + encoding + "\": строка " + std::to_string(error.line) + ": " +
