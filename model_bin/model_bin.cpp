@@ -4,6 +4,7 @@
 #include "model/tools.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <functional>
 #include <unordered_map>
@@ -16,27 +17,50 @@ namespace {
 constexpr int kMaxNesting = 32;
 
 // The value elements of an item element by their index attributes, first one
-// winning, as "value[@a="i"]" and "value[@a="i" and @m="j"]" select them.
+// winning, as "value[@a="i"]" and "value[@a="i" and @m="j"]" select them. Only
+// texts written as the numbers are written can ever be asked for, so the
+// index keeps those, by number.
 class TValueIndex {
 public:
     TValueIndex(xml::Node element, const std::string &arrayName, const std::string &maskName = std::string())
+        : m_masked(!maskName.empty())
     {
         for (xml::Node value : ChildElements(element, "value")) {
-            const auto a = value.Attribute(arrayName);
-            const auto m = maskName.empty() ? std::optional<std::string>("") : value.Attribute(maskName);
+            const auto a = number(value.Attribute(arrayName));
+            const auto m = m_masked ? number(value.Attribute(maskName)) : std::optional<int>(0);
             if (a && m)
-                m_values.emplace(*a + '\n' + *m, value);
+                m_values.emplace(key(*a, *m), value);
         }
     }
 
     xml::Node Find(int index, std::optional<int> mask = std::nullopt) const
     {
-        const auto it = m_values.find(std::to_string(index) + '\n' + (mask ? std::to_string(*mask) : std::string()));
+        if (mask.has_value() != m_masked)
+            return xml::Node();
+        const auto it = m_values.find(key(index, mask.value_or(0)));
         return it == m_values.end() ? xml::Node() : it->second;
     }
 
 private:
-    std::unordered_map<std::string, xml::Node> m_values;
+    static std::optional<int> number(const std::optional<std::string> &text)
+    {
+        if (!text)
+            return std::nullopt;
+        int value = 0;
+        const char *end = text->data() + text->size();
+        const auto [last, error] = std::from_chars(text->data(), end, value);
+        if (error != std::errc() || last != end || std::to_string(value) != *text)
+            return std::nullopt;
+        return value;
+    }
+
+    static std::uint64_t key(int index, int mask)
+    {
+        return (std::uint64_t(std::uint32_t(index)) << 32) | std::uint32_t(mask);
+    }
+
+    bool m_masked;
+    std::unordered_map<std::uint64_t, xml::Node> m_values;
 };
 
 [[noreturn]] void missingItem(const std::string &name)
