@@ -36,22 +36,10 @@ long long withinBound(std::optional<int> number)
     return number && *number >= 0 && *number <= kMaxBlockBytes ? *number : 0;
 }
 
-// The attribute as the models convert it; none when absent or not an integer.
-std::optional<int> integer(xml::Node node, const char *name)
-{
-    const auto text = node.Attribute(name);
-    if (!text)
-        return std::nullopt;
-    try {
-        return StrToInt(*text);
-    } catch (const EConvertError &) {
-        return std::nullopt;
-    }
-}
 
 bool notInteger(xml::Node node, const char *name)
 {
-    return node.HasAttribute(name) && !integer(node, name);
+    return node.HasAttribute(name) && !IntAttribute(node, name);
 }
 
 std::string notIntegerText(xml::Node node, const char *name)
@@ -62,7 +50,7 @@ std::string notIntegerText(xml::Node node, const char *name)
 // hw, sw_low or sw_high that the catalogue scan cannot read: it abandons the rest of the file there.
 bool malformedIdentity(xml::Node device)
 {
-    return !integer(device, "hw") || notInteger(device, "sw_low") || notInteger(device, "sw_high");
+    return !IntAttribute(device, "hw") || notInteger(device, "sw_low") || notInteger(device, "sw_high");
 }
 
 // The catalogue scan stumbles over these; a model already made from the element does not.
@@ -73,8 +61,8 @@ void checkIdentity(xml::Node device, const std::function<void(const std::string 
     for (const char *name : {"hw", "sw_low", "sw_high"})
         if (notInteger(device, name))
             fault(notIntegerText(device, name));
-    const auto low = integer(device, "sw_low");
-    const auto high = integer(device, "sw_high");
+    const auto low = IntAttribute(device, "sw_low");
+    const auto high = IntAttribute(device, "sw_high");
     if (low && high && *low > *high)
         fault("sw_low больше sw_high: описание не подходит ни к одной версии");
 }
@@ -232,11 +220,11 @@ private:
             for (xml::Node field : ChildElements(structNode->second, "item"))
                 width = std::min<long long>(width + ItemBytes(field, depth + 1), kMaxBlockBytes + 1LL);
         } else {
-            width = withinBound(integer(item, "size"));
+            width = withinBound(IntAttribute(item, "size"));
         }
         long long count = 1;
         if (const auto array = m_arrays.find(GetAttribute(item, "array")); item.HasAttribute("array") && array != m_arrays.end())
-            count = withinBound(integer(array->second, "count"));
+            count = withinBound(IntAttribute(array->second, "count"));
         return std::min<long long>(std::max(width, 1LL) * count, kMaxBlockBytes + 1LL);
     }
 
@@ -260,14 +248,14 @@ private:
         const std::string name = GetAttribute(item, "name");
         const TFault fault = FaultOf(name, label);
         CheckNumbers(item, fault, true);
-        const auto active = integer(item, "active");
+        const auto active = IntAttribute(item, "active");
         const bool inactive = active && *active != 1;
         // Reserved space has no element, so its name is never used.
         if (!inactive)
             CheckName(item, fault, names);
         CheckArrayReference(item, "array", fault);
         const std::optional<int> maskCount = CheckArrayReference(item, "mask", fault);
-        const auto size = integer(item, "size");
+        const auto size = IntAttribute(item, "size");
         if (inactive) {
             if (item.HasAttribute("array"))
                 fault("атрибут \"array\" несовместим с условием \"active=0\"");
@@ -301,7 +289,7 @@ private:
     void CheckIntegerField(xml::Node item, int size, bool masked, int count, const TFault &fault) const
     {
         const bool hasBits = item.HasAttribute("bits");
-        const auto bits = integer(item, "bits");
+        const auto bits = IntAttribute(item, "bits");
         if (hasBits && bits && (*bits < 1 || *bits > kMaxBits)) {
             fault(Format("недопустимое число бит: %d", *bits));
         } else if (size > kNarrowIntegerBytes && !hasBits) {
@@ -324,9 +312,9 @@ private:
                 }
             }
         }
-        if (integer(item, "mul") == 0)
+        if (IntAttribute(item, "mul") == 0)
             fault("mul=\"0\": деление на ноль при чтении");
-        if (integer(item, "div") == 0)
+        if (IntAttribute(item, "div") == 0)
             fault("div=\"0\": деление на ноль при записи");
     }
 
@@ -353,15 +341,15 @@ private:
                 else if (notInteger(array, number))
                     arrayFault(notIntegerText(array, number));
             }
-            const auto start = integer(array, "start");
-            const auto count = integer(array, "count");
+            const auto start = IntAttribute(array, "start");
+            const auto count = IntAttribute(array, "count");
             if (count && (*count < 0 || *count > kMaxBlockBytes))
                 arrayFault(Format("недопустимое число элементов %d", *count));
             else if (start && count && static_cast<long long>(*start) + *count - 1 > INT_MAX)
                 arrayFault("последний индекс больше наибольшего целого числа");
         }
-        const auto count = integer(array, "count");
-        return count && *count >= 0 && integer(array, "start") ? count : std::nullopt;
+        const auto count = IntAttribute(array, "count");
+        return count && *count >= 0 && IntAttribute(array, "start") ? count : std::nullopt;
     }
 
     // ---------------------------------------------------------------- xml
@@ -448,8 +436,8 @@ std::optional<TVersionRange> versionRange(xml::Node device)
 {
     if (malformedIdentity(device))
         return std::nullopt;
-    TVersionRange range{*integer(device, "hw"), integer(device, "sw_low").value_or(0),
-                        integer(device, "sw_high").value_or(INT_MAX)};
+    TVersionRange range{*IntAttribute(device, "hw"), IntAttribute(device, "sw_low").value_or(0),
+                        IntAttribute(device, "sw_high").value_or(INT_MAX)};
     if (range.low > range.high)
         return std::nullopt;
     return range;

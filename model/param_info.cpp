@@ -2,6 +2,7 @@
 
 #include "model/cp1251.h"
 #include "model/errors.h"
+#include "model/tools.h"
 
 #include <algorithm>
 #include <limits>
@@ -41,18 +42,6 @@ std::uint64_t lowBits(std::int64_t bits)
     return bits >= kMaxBits ? ~std::uint64_t(0) : (std::uint64_t(1) << bits) - 1;
 }
 
-// An attribute as a number, none when it is missing or not one.
-std::optional<std::int64_t> numberAttribute(xml::Node item, const char *name)
-{
-    const auto text = item.Attribute(name);
-    if (!text)
-        return std::nullopt;
-    try {
-        return StrToInt(*text);
-    } catch (const EConvertError &) {
-        return std::nullopt;
-    }
-}
 
 bool isHexDigit(char c)
 {
@@ -158,18 +147,18 @@ TParamInfo::TParamInfo(xml::Node item, xml::Node choices, TStorage storage) : m_
                 m_choices.push_back({choice.Attribute("value").value_or(std::string()),
                                      choice.Attribute("caption").value_or(std::string())});
     }
-    const auto size = numberAttribute(item, "size");
+    const auto size = IntAttribute(item, "size");
     m_hasSize = size.has_value();
     m_field.size = m_kind == TValueKind::Phone ? kPhoneFieldBytes : int(size.value_or(1));
-    const auto bits = numberAttribute(item, "bits");
+    const auto bits = IntAttribute(item, "bits");
     m_field.hasBits = bits.has_value();
     m_field.bits = int(bits.value_or(std::int64_t(8) * m_field.size));
-    m_field.mul = std::int32_t(numberAttribute(item, "mul").value_or(1));
-    m_field.div = std::int32_t(numberAttribute(item, "div").value_or(1));
-    m_field.add = std::int32_t(numberAttribute(item, "add").value_or(0));
-    m_field.sub = std::int32_t(numberAttribute(item, "sub").value_or(0));
-    m_min = numberAttribute(item, "min");
-    m_max = numberAttribute(item, "max");
+    m_field.mul = std::int32_t(IntAttribute(item, "mul").value_or(1));
+    m_field.div = std::int32_t(IntAttribute(item, "div").value_or(1));
+    m_field.add = std::int32_t(IntAttribute(item, "add").value_or(0));
+    m_field.sub = std::int32_t(IntAttribute(item, "sub").value_or(0));
+    m_min = IntAttribute(item, "min");
+    m_max = IntAttribute(item, "max");
     // Limits the wrong way round limit nothing.
     if (m_min && m_max && *m_min > *m_max)
         m_min = m_max = std::nullopt;

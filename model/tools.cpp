@@ -33,6 +33,18 @@ int GetIntAttribute(xml::Node node, const std::string &name, int fallback)
     return text ? attributeInteger(node, *text) : fallback;
 }
 
+std::optional<int> IntAttribute(xml::Node node, const char *name)
+{
+    const auto text = node ? node.Attribute(name) : std::nullopt;
+    if (!text)
+        return std::nullopt;
+    try {
+        return StrToInt(*text);
+    } catch (const EConvertError &) {
+        return std::nullopt;
+    }
+}
+
 std::string GetAttribute(xml::Node node, const std::string &name)
 {
     return node ? node.Attribute(name).value_or(std::string()) : std::string();

@@ -17,6 +17,9 @@ int GetIntAttribute(xml::Node node, const std::string &name);
 // The attribute as an integer, fallback when it is missing; not an integer
 // raises the standard conversion error.
 int GetIntAttribute(xml::Node node, const std::string &name, int fallback);
+// The attribute as the models convert it (the standard integer conversion);
+// none when the node or the attribute is missing or it is not an integer.
+std::optional<int> IntAttribute(xml::Node node, const char *name);
 // The attribute's text; empty when node or attribute is missing.
 std::string GetAttribute(xml::Node node, const std::string &name);
 // The attribute's text; fallback when the attribute is missing, empty when the

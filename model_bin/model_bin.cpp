@@ -87,16 +87,6 @@ int checkedTotal(long long total)
     return static_cast<int>(total);
 }
 
-// The attribute as an integer, none when absent or not one: bounds are checked before the faults that
-// the code meeting them reports.
-std::optional<long long> readableNumber(xml::Node node, const char *name)
-{
-    try {
-        return HasAttribute(node, name) ? std::optional<long long>(GetIntAttribute(node, name)) : std::nullopt;
-    } catch (const EConvertError &) {
-        return std::nullopt;
-    }
-}
 
 [[noreturn]] void tooLong(const std::string &name)
 {
@@ -299,7 +289,7 @@ long long TBinaryConfigModel::CheckBounds(xml::Node list, int depth)
             width = known != m_structWidths.end() ? known->second : CheckBounds(structNode, depth + 1);
             m_structWidths.emplace(structNode.Raw(), width);
         } else {
-            width = readableNumber(item, "size").value_or(0);
+            width = IntAttribute(item, "size").value_or(0);
         }
         if (width > kMaxBlockBytes)
             badWidth(name);
@@ -308,7 +298,7 @@ long long TBinaryConfigModel::CheckBounds(xml::Node list, int depth)
             if (!HasAttribute(item, attribute))
                 continue;
             const auto array = m_arrays.find(GetAttribute(item, attribute));
-            const long long n = array == m_arrays.end() ? 1 : readableNumber(array->second, "count").value_or(1);
+            const long long n = array == m_arrays.end() ? 1 : IntAttribute(array->second, "count").value_or(1);
             if (n > kMaxBlockBytes)
                 badCount(array->first, int(n));
             if (attribute == std::string_view("array"))
