@@ -16,6 +16,12 @@ void TFakeLine::SetOpenError(std::uint32_t code)
     m_openError = code;
 }
 
+void TFakeLine::LeaveStale(Bytes bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_stale = std::move(bytes);
+}
+
 std::vector<Bytes> TFakeLine::Requests() const
 {
     std::lock_guard lock(m_mutex);
@@ -58,6 +64,12 @@ bool TFakeSerialPort::open(const std::string &deviceName)
     return true;
 }
 
+void TFakeSerialPort::discardInput()
+{
+    std::lock_guard lock(m_line->m_mutex);
+    m_line->m_stale.clear();
+}
+
 bool TFakeSerialPort::write(const Bytes &frame, std::chrono::milliseconds)
 {
     TFakeLine::Script script;
@@ -75,6 +87,14 @@ bool TFakeSerialPort::write(const Bytes &frame, std::chrono::milliseconds)
 
 bool TFakeSerialPort::readSome(Bytes &buffer, std::size_t maxCount, std::chrono::milliseconds timeout)
 {
+    {
+        std::lock_guard lock(m_line->m_mutex);
+        if (!m_line->m_stale.empty()) {
+            buffer.insert(buffer.end(), m_line->m_stale.begin(), m_line->m_stale.end());
+            m_line->m_stale.clear();
+            return true;
+        }
+    }
     if (m_reply.readError != 0) {
         m_lastError = m_reply.readError;
         return false;

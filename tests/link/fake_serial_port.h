@@ -26,6 +26,9 @@ public:
 
     void SetScript(Script script);
     void SetOpenError(std::uint32_t code);
+    // Bytes already waiting on the line (a late answer of an earlier exchange),
+    // read before any answer unless the port discards its input first.
+    void LeaveStale(Bytes bytes);
     // Every request written, in order.
     std::vector<Bytes> Requests() const;
     std::vector<std::chrono::steady_clock::time_point> RequestTimes() const;
@@ -39,6 +42,7 @@ private:
     std::condition_variable m_cond;
     Script m_script;
     std::uint32_t m_openError = 0;
+    Bytes m_stale;
     std::vector<Bytes> m_requests;
     std::vector<std::chrono::steady_clock::time_point> m_times;
     std::vector<std::string> m_names;
@@ -50,7 +54,7 @@ public:
 
     bool open(const std::string &deviceName) override;
     void close() override { m_open = false; }
-    void discardInput() override {}
+    void discardInput() override;
     bool write(const Bytes &frame, std::chrono::milliseconds timeout) override;
     bool readSome(Bytes &buffer, std::size_t maxCount, std::chrono::milliseconds timeout) override;
     std::uint32_t lastError() const override { return m_lastError; }

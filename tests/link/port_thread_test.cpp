@@ -224,6 +224,8 @@ TEST(TPortThread, RequestsSendTheirFramesAndReturnTheAnswersData)
          readAtZero, {9, 9}},
         {"read answer of another offset", opReadBlock, 0, 0, {9, 9}, {Frame(cmdReadBlock, {0, 64, 0, 7})},
          rsBadAnswer, readAtZero, {9, 9}},
+        {"read answer of another block without data", opReadBlock, 0, 0, {9, 9}, {Frame(cmdReadBlock, {1, 0, 0})},
+         rsBadAnswer, readAtZero, {9, 9}},
     };
     for (const auto &c : cases) {
         TFixture f;
@@ -231,6 +233,8 @@ TEST(TPortThread, RequestsSendTheirFramesAndReturnTheAnswersData)
             return isIdentify(request) ? TFakeReply{.silent = true} : c.reply;
         });
         auto port = f.StartWithoutPolls();
+        // A late answer of an earlier exchange is dropped before the request goes out.
+        f.line->LeaveStale(Frame(cmdReadBlock, {5, 5, 5, 5}));
         Bytes data = c.data;
         EXPECT_EQ(port->Request(c.kind, c.block, c.offset, data), c.result) << c.what;
         EXPECT_EQ(data, c.expected) << c.what;

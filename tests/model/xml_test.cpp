@@ -153,6 +153,13 @@ TEST(XmlNode, SelectEvaluatesRelativeToTheNode)
     EXPECT_THROW(devices[0].Select("item[@name="), EXmlError);
 }
 
+TEST(XmlNode, ChildElementFindsTheFirstElementOfThatNameOutsideNamespaces)
+{
+    auto doc = parse(R"(<a><!--b--><n:b xmlns:n="urn:x">0</n:b><b xmlns="urn:y">1</b><b>2</b><b>3</b></a>)");
+    EXPECT_EQ(doc.DocumentElement().ChildElement("b").Text(), "2");
+    EXPECT_FALSE(doc.DocumentElement().ChildElement("c"));
+}
+
 TEST(XmlNode, TextConcatenatesAndSetTextReplaces)
 {
     auto doc = parse("<a>x<b>y<c>z</c></b>w</a>");

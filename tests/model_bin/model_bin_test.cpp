@@ -241,6 +241,37 @@ TEST_F(BinaryModelTest, TreeGroupsArraysMasksAndStructs)
     }
 }
 
+TEST_F(BinaryModelTest, EditedDeactivatorsSwitchTheirElementOnAndOff)
+{
+    auto model = modelOf(R"(<block caption="B">
+          <item name="on" caption="Вкл" type="bool" size="1" array="a" deactivator=""/>
+          <item name="val" caption="Знач" size="1" array="a"/>
+        </block>
+        <array name="a" caption="Эл" start="1" count="2"/>)");
+    model->DecodeBlock(model->GetBlock(0), xml::Node(), {0, 1, 7, 8}, 1);
+    TTreeGrid grid;
+    model->FillTree(grid);
+    PVirtualNode group = grid.Child(grid.Child(nullptr, 0), 0);
+    PVirtualNode first = grid.Child(group, 0);
+    PVirtualNode second = grid.Child(group, 1);
+    ASSERT_TRUE(grid.Data(first).Gray);
+    ASSERT_FALSE(grid.Data(second).Gray);
+    const struct {
+        PVirtualNode element;
+        int leaf;
+        const char *text;
+        bool gray;
+    } edits[] = {{first, 0, "1", false}, {second, 0, "0", true}, {first, 0, "0", true}};
+    for (const auto &e : edits) {
+        PVirtualNode leaf = grid.Child(e.element, e.leaf);
+        grid.Data(leaf).Value.SetText(e.text);
+        EXPECT_EQ(UpdateSwitchedElement(grid, leaf), e.element);
+        EXPECT_EQ(grid.Data(e.element).Gray, e.gray) << e.text;
+    }
+    // A value that is no deactivator switches nothing.
+    EXPECT_EQ(UpdateSwitchedElement(grid, grid.Child(first, 1)), nullptr);
+}
+
 TEST_F(BinaryModelTest, DeactivatorWithoutValueFailsTheFill)
 {
     auto model = modelOf(R"(<block><item name="on" size="1" array="a" deactivator=""/></block><array name="a" start="0" count="1"/>)");

@@ -100,5 +100,7 @@ TEST_F(ValueRulesTest, XmlDevicesFollowTheRulesOfTheTypesTheyName)
         const xml::Node item = document->DocumentElement().FirstChild();
         const TParamInfo info(item, document->DocumentElement().ChildElement("enum"), TStorage::Xml);
         EXPECT_EQ(info.Validate(c.typed).value_or("accepted"), c.message ? c.message : "accepted") << c.item;
+        // The comment in the enumeration is no choice.
+        EXPECT_EQ(info.Choices().size(), info.Kind() == TValueKind::Choice ? 1u : 0u) << c.item;
     }
 }

@@ -79,6 +79,16 @@ protected:
 
 } // namespace
 
+TEST(NoDeviceText, SaysWhyNoDeviceAnswers)
+{
+    TDeviceIdentity identity;
+    EXPECT_EQ(NoDeviceText(identity), kMsgNoLinkWrite);
+    identity.errorCode = 1;
+    EXPECT_EQ(NoDeviceText(identity), std::string(kMsgNoLinkWrite) + ": " + SystemErrorText(1));
+    identity.portBusy = true;
+    EXPECT_EQ(NoDeviceText(identity), kMsgPortBusy);
+}
+
 TEST(PasswordBytes, DigitPairsWithALoneLastDigitInTheHighHalf)
 {
     const struct {
