@@ -23,6 +23,8 @@ packages=(
   help2man desktop-file-utils dpkg-dev file
   # git: check-fresh.sh clones with it, and the history tests check repositories with git fsck
   git
+  # coverage.sh: line and branch coverage of the product code
+  gcovr
 )
 
 missing=()
