@@ -1,6 +1,7 @@
 // A full multi-block read through the port worker against the simulator with a
 // paced wire, next to its floor: the callers' 50 ms pause before every request
-// plus the time the bytes need on the wire.
+// plus the time the bytes need on the wire. And the idle worker's poll rate,
+// next to the five identifications a second it is meant to make.
 #include "tools/cli/device_session.h"
 #include "tools/simulator/pty_server.h"
 
@@ -76,8 +77,34 @@ void BM_FullRead(benchmark::State &state)
     state.counters["ratio_to_floor"] = totalFloor > 0 ? totalSeconds / totalFloor : 0;
 }
 
+void BM_IdlePolls(benchmark::State &state)
+{
+    constexpr auto kWatched = 2s;
+    constexpr double kMeantPerSecond = 5;
+    TSimulatedDevice device(TDeviceConfig{});
+    TPtyServer server(device, TFaultPlan{});
+    if (!server.Start()) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    TDeviceSession session(server.PortPath());
+    if (!session.NextIdent(5s).value_or(TDeviceIdentity{}).present) {
+        state.SkipWithError("simulator does not answer");
+        return;
+    }
+    double perSecond = 0;
+    for (auto _ : state) {
+        device.ResetCounts();
+        std::this_thread::sleep_for(kWatched);
+        perSecond = device.CommandCount(cmdIdentify) / std::chrono::duration<double>(kWatched).count();
+    }
+    state.counters["polls_per_second"] = perSecond;
+    state.counters["ratio_to_goal"] = perSecond / kMeantPerSecond;
+}
+
 } // namespace
 
 BENCHMARK(BM_FullRead)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_IdlePolls)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 BENCHMARK_MAIN();

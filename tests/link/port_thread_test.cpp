@@ -118,19 +118,6 @@ TEST(TPortThread, ReportsWhatTheIdentificationAnswerSays)
     }
 }
 
-TEST(TPortThread, PollsAboutFiveTimesASecondWhileIdle)
-{
-    TFixture f;
-    f.line->SetScript([](const Bytes &) { return TFakeReply{IdentAnswer(1, 2, 3, 4)}; });
-    auto port = f.Start(TPortOptions{});
-    std::this_thread::sleep_for(1100ms);
-    port.reset();
-    // 200 ms apart: polls at about 200, 400, 600, 800 and 1000 ms.
-    const auto count = f.mailbox.Count();
-    EXPECT_GE(count, 4u);
-    EXPECT_LE(count, 6u);
-}
-
 TEST(TPortThread, SerialNumberSurvivesTheDeviceGoingAway)
 {
     TFixture f;
