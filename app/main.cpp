@@ -625,9 +625,11 @@ void TfrmMain::ConfirmDiscard(std::function<void()> proceed)
         if (answer != TSaveAnswer::Save)
             return;
         chooseSettingsFile(this, QFileDialog::AcceptSave, [this, proceed](const QString &fileName) {
-            FileSaveAs1Accept(fileName);
-            if (!Edits->Modified())
-                proceed();
+            // The save may first ask about values written otherwise: what was asked for goes on once it is saved.
+            FileSaveAs1Accept(fileName, [this, proceed] {
+                if (!Edits->Modified())
+                    proceed();
+            });
         });
     });
 }
@@ -869,13 +871,17 @@ void TfrmMain::FileSaveAs1Execute()
     chooseSettingsFile(this, QFileDialog::AcceptSave, [this](const QString &fileName) { FileSaveAs1Accept(fileName); });
 }
 
-void TfrmMain::FileSaveAs1Accept(const QString &fileName)
+void TfrmMain::FileSaveAs1Accept(const QString &fileName, std::function<void()> saved)
 {
     if (!Model)
         return;
     if (!VST1->EndEditNode())
         return;
-    ConfirmAltered([this, fileName] { SaveSettings(fileName); });
+    ConfirmAltered([this, fileName, saved = std::move(saved)] {
+        SaveSettings(fileName);
+        if (saved)
+            saved();
+    });
 }
 
 void TfrmMain::SaveSettings(const QString &fileName)

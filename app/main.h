@@ -70,7 +70,8 @@ public:
     void FileOpen1Execute();
     void FileOpen1Accept(const QString &fileName);
     void FileSaveAs1Execute();
-    void FileSaveAs1Accept(const QString &fileName);
+    // saved runs after the file is written, once any question about values written otherwise is answered.
+    void FileSaveAs1Accept(const QString &fileName, std::function<void()> saved = {});
     // Compares the shown configuration with a settings file.
     void FileCompare1Execute();
     void FileCompare1Accept(const QString &fileName);

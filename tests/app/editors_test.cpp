@@ -44,6 +44,8 @@ TEST_F(EditorTest, ListsShowTheChoiceAndStoreTheChosenEntrysValue)
         const char *shown;
     } cases[] = {
         {"B/Флаг", nullptr, 2, 1, "Да", 0, "0", "Нет"},
+        // Any text but "0" selects "Да" in the list, though the cell shows "Да" for "1" only.
+        {"B/Флаг", "2", 2, 1, "Да", 1, "1", "Да"},
         {"B/Режим", nullptr, 3, 2, "Авто", 1, "1", "Вкл"},
         // A value matching no choice selects nothing and stays as it was.
         {"B/Режим", "9", 3, -1, "", -1, "9", ""},
