@@ -6,6 +6,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -137,9 +138,10 @@ void TXmlConfigModel::FillTree(ITreeGrid &grid)
         return;
     const xml::Node config = ValueDoc.DocumentElement();
     // Parameter elements by name, first one winning, as ChildElement finds them, found once for all.
-    std::unordered_map<std::string, xml::Node> values;
+    std::unordered_map<std::string_view, xml::Node> values;
     for (xml::Node element : config ? ChildElements(config) : std::vector<xml::Node>())
-        values.emplace(element.Name(), element);
+        if (!element.HasNamespace())
+            values.emplace(element.LocalName(), element);
     auto valueOf = [&values](const std::string &name) {
         const auto it = values.find(name);
         return it == values.end() ? xml::Node() : it->second;
