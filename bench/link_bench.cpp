@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -22,24 +23,41 @@ double wireSeconds(std::size_t bytes)
     return static_cast<double>(bytes) * 10.0 / kBaud;
 }
 
+// A simulated device on a pseudo-terminal with a session that has identified it.
+struct TServedDevice {
+    TServedDevice(const TDeviceConfig &config, const TFaultPlan &plan) : device(config), server(device, plan) {}
+
+    // False, with the benchmark skipped, when the device cannot be reached.
+    bool Connect(benchmark::State &state)
+    {
+        if (!server.Start()) {
+            state.SkipWithError("no pseudo-terminal");
+            return false;
+        }
+        session = std::make_unique<TDeviceSession>(server.PortPath());
+        if (!session->NextIdent(5s).value_or(TDeviceIdentity{}).present) {
+            state.SkipWithError("simulator does not answer");
+            return false;
+        }
+        return true;
+    }
+
+    TSimulatedDevice device;
+    TPtyServer server;
+    std::unique_ptr<TDeviceSession> session;
+};
+
 void BM_FullRead(benchmark::State &state)
 {
     TDeviceConfig config;
     config.chunkSize = kChunk;
     config.blocks = {Bytes(300, 1), Bytes(150, 2), Bytes(64, 3), Bytes(20, 4)};
-    TSimulatedDevice device(config);
     TFaultPlan plan;
     plan.baud = kBaud;
-    TPtyServer server(device, plan);
-    if (!server.Start()) {
-        state.SkipWithError("no pseudo-terminal");
+    TServedDevice served(config, plan);
+    if (!served.Connect(state))
         return;
-    }
-    TDeviceSession session(server.PortPath());
-    if (!session.NextIdent(5s).value_or(TDeviceIdentity{}).present) {
-        state.SkipWithError("simulator does not answer");
-        return;
-    }
+    TDeviceSession &session = *served.session;
 
     int requests = 0;
     double floorSeconds = 0;
@@ -81,17 +99,10 @@ void BM_IdlePolls(benchmark::State &state)
 {
     constexpr auto kWatched = 2s;
     constexpr double kMeantPerSecond = 5;
-    TSimulatedDevice device(TDeviceConfig{});
-    TPtyServer server(device, TFaultPlan{});
-    if (!server.Start()) {
-        state.SkipWithError("no pseudo-terminal");
+    TServedDevice served(TDeviceConfig{}, TFaultPlan{});
+    if (!served.Connect(state))
         return;
-    }
-    TDeviceSession session(server.PortPath());
-    if (!session.NextIdent(5s).value_or(TDeviceIdentity{}).present) {
-        state.SkipWithError("simulator does not answer");
-        return;
-    }
+    TSimulatedDevice &device = served.device;
     double perSecond = 0;
     for (auto _ : state) {
         device.ResetCounts();
