@@ -107,6 +107,8 @@ public:
 
 protected:
     xml::Node FindArray(const std::string &name);
+    // Drops what was read from the previous description; models that keep more extend it.
+    virtual void ForgetDescriptionIndex();
     // How this model's devices keep their values.
     virtual TStorage Storage() const { return TStorage::Binary; }
 
@@ -120,7 +122,6 @@ protected:
 
 private:
     // Enumerations by name and item meanings by element, for the description Device is in.
-    void ForgetDescriptionIndex();
     std::unordered_map<std::string, xml::Node> m_enums;
     std::unordered_map<const void *, TParamInfoPtr> m_paramInfos;
     bool m_enumsIndexed = false;

@@ -250,6 +250,80 @@ bool namesAreAscii(xmlDocPtr doc)
     return true;
 }
 
+// True when no element or attribute under node (itself included) has a namespace or a name outside ASCII.
+bool subtreeIsPlain(xmlNodePtr node)
+{
+    std::vector<xmlNodePtr> pending{node};
+    while (!pending.empty()) {
+        const xmlNodePtr current = pending.back();
+        pending.pop_back();
+        if (current->type != XML_ELEMENT_NODE)
+            continue;
+        if (current->ns || current->nsDef || !isAscii(current->name))
+            return false;
+        for (xmlAttrPtr attribute = current->properties; attribute; attribute = attribute->next)
+            if (attribute->ns || !isAscii(attribute->name))
+                return false;
+        for (xmlNodePtr child = current->children; child; child = child->next)
+            pending.push_back(child);
+    }
+    return true;
+}
+
+// Value elements as devices exchange them: no attributes, no namespaces, ASCII
+// names, nothing inside but text and further such elements.
+bool isPlainValue(xmlNodePtr node)
+{
+    if (node->type == XML_TEXT_NODE)
+        return true;
+    if (node->type != XML_ELEMENT_NODE || node->properties || node->ns || node->nsDef || !isAscii(node->name))
+        return false;
+    for (xmlNodePtr child = node->children; child; child = child->next)
+        if (!isPlainValue(child))
+            return false;
+    return true;
+}
+
+// Writes a plain value as libxml2 saves it in Windows-1251: markup characters
+// and carriage returns escaped, characters the code page lacks as decimal references.
+void appendPlainValue(std::string &text, xmlNodePtr node)
+{
+    if (node->type == XML_TEXT_NODE) {
+        const std::string_view content =
+            node->content ? std::string_view(reinterpret_cast<const char *>(node->content)) : std::string_view();
+        for (std::size_t pos = 0; pos < content.size();) {
+            const char32_t code = NextCodePoint(content, pos);
+            std::uint8_t byte = 0;
+            if (code == '<')
+                text += "&lt;";
+            else if (code == '>')
+                text += "&gt;";
+            else if (code == '&')
+                text += "&amp;";
+            else if (code == '\r')
+                text += "&#13;";
+            else if (code != 0x98 && UnicodeToCp1251(code, byte)) // 0x98 has no character in the code page
+                text += static_cast<char>(byte);
+            else
+                text += "&#" + std::to_string(static_cast<std::uint32_t>(code)) + ";";
+        }
+        return;
+    }
+    const std::string_view name(reinterpret_cast<const char *>(node->name));
+    text += '<';
+    text += name;
+    if (!node->children) {
+        text += "/>";
+        return;
+    }
+    text += '>';
+    for (xmlNodePtr child = node->children; child; child = child->next)
+        appendPlainValue(text, child);
+    text += "</";
+    text += name;
+    text += '>';
+}
+
 // Removed nodes are parked under a node that belongs to the document but not
 // to its tree, so handles to them stay valid until the document is freed.
 xmlNodePtr parkingFor(xmlDocPtr doc)
@@ -777,6 +851,38 @@ std::string Document::Save() const
     if (!Parse(text, error))
         fail("Документ нельзя записать в кодировке \"" + encoding + "\": строка " + std::to_string(error.line) + ": " +
              error.reason);
+    return text;
+}
+
+std::string Document::SaveWithChildren(const std::vector<Node> &children) const
+{
+    const xmlNodePtr root = xmlDocGetRootElement(m_doc.get());
+    const bool plain = root && !root->children && subtreeIsPlain(root) && m_doc->encoding &&
+                       xmlStrcasecmp(m_doc->encoding, toXml("windows-1251")) == 0 &&
+                       std::all_of(children.begin(), children.end(), [](Node child) { return isPlainValue(child.Raw()); });
+    if (!plain) {
+        // Copies reconcile namespaces, and libxml2 writes whatever else the elements hold.
+        Document copy;
+        copy.m_doc.reset(xmlCopyDoc(m_doc.get(), 1));
+        if (!copy.m_doc)
+            fail("Не удалось скопировать документ");
+        const Node target = copy.DocumentElement();
+        for (Node child : children)
+            target.AppendChild(child.CloneInto(copy));
+        return copy.Save();
+    }
+    std::string text = Save();
+    if (children.empty())
+        return text;
+    // The childless root ends the text as "<name .../>\n": the children go where the "/>" was.
+    const std::size_t close = text.rfind("/>");
+    if (close == std::string::npos)
+        fail("Не удалось сохранить документ");
+    text.resize(close);
+    text += '>';
+    for (Node child : children)
+        appendPlainValue(text, child.Raw());
+    text += "</" + fromXml(root->name) + ">\n";
     return text;
 }
 

@@ -147,6 +147,9 @@ public:
     // Serialised in the declared encoding (UTF-8 without one), declaration
     // included, without added indentation.
     std::string Save() const;
+    // The text Save would give after copies of children (of any document) were
+    // appended to the childless root, without making the copies.
+    std::string SaveWithChildren(const std::vector<Node> &children) const;
 
     _xmlDoc *Raw() const { return m_doc.get(); }
 

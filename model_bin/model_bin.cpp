@@ -146,6 +146,12 @@ void RegisterBinaryConfigModel()
     });
 }
 
+void TBinaryConfigModel::ForgetDescriptionIndex()
+{
+    TAbstractConfigModel::ForgetDescriptionIndex();
+    m_indexedDevice = xml::Node();
+}
+
 void TBinaryConfigModel::RefreshIndex()
 {
     if (m_indexedDevice == Device)

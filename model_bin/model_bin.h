@@ -45,6 +45,8 @@ private:
     void LayOut(ITreeGrid &grid, PVirtualNode parent, xml::Node list, xml::Node itemsParent,
                 const std::vector<xml::Node> &arrays, int depth);
     void RefreshIndex();
+    // A later description may be allocated where an earlier one was: index again whatever the address.
+    void ForgetDescriptionIndex() override;
 
     // Structs and arrays of the device element by name, first one winning.
     xml::Node m_indexedDevice;

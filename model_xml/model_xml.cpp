@@ -4,10 +4,10 @@
 #include "model/tools.h"
 
 #include <functional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -219,19 +219,34 @@ int TXmlConfigModel::DecodeBlock(xml::Node block, xml::Node, const Bytes &data, 
     return start + static_cast<int>(data.size());
 }
 
-Bytes TXmlConfigModel::EncodeBlock(xml::Node block, xml::Node)
+void TXmlConfigModel::ForgetDescriptionIndex()
 {
-    xml::Document document = NewValueDocument();
-    const xml::Node target = document.DocumentElement();
-    const xml::Node source = ValueDoc.AsNode().SelectSingle("/config");
-    checkArrayCounts(block, source, [this](const std::string &name) { return FindArray(name); });
-    std::set<std::string> names;
+    TAbstractConfigModel::ForgetDescriptionIndex();
+    m_itemNames.clear();
+}
+
+const TXmlConfigModel::TNameSet &TXmlConfigModel::ItemNames(xml::Node block)
+{
+    const auto known = m_itemNames.find(block.Raw());
+    if (known != m_itemNames.end())
+        return known->second;
+    TNameSet &names = m_itemNames[block.Raw()];
     for (xml::Node item : ChildElements(block, "item"))
         names.insert(GetAttribute(item, "name"));
+    return names;
+}
+
+Bytes TXmlConfigModel::EncodeBlock(xml::Node block, xml::Node)
+{
+    const xml::Document document = NewValueDocument();
+    const xml::Node source = ValueDoc.AsNode().SelectSingle("/config");
+    checkArrayCounts(block, source, [this](const std::string &name) { return FindArray(name); });
+    const TNameSet &names = ItemNames(block);
+    std::vector<xml::Node> chosen;
     for (xml::Node element : ChildElements(source))
-        if (names.count(element.Name()))
-            target.AppendChild(element.CloneInto(document));
-    return ToBytes(DocumentToText(document));
+        if (element.HasNamespace() ? names.count(element.Name()) : names.count(element.LocalName()))
+            chosen.push_back(element);
+    return ToBytes(document.SaveWithChildren(chosen));
 }
 
 void TXmlConfigModel::LoadFromDocument(xml::Document values)

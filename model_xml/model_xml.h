@@ -2,6 +2,11 @@
 
 #include "model/model.h"
 
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
 // Devices that keep their configuration as XML text: each block travels as a
 // document whose root config holds the block's parameter elements, and arrays
 // without a fixed count grow and shrink through the grid's context menu.
@@ -36,6 +41,17 @@ public:
 
 protected:
     TStorage Storage() const override { return TStorage::Xml; }
+    void ForgetDescriptionIndex() override;
+
+private:
+    struct TNameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+    };
+    using TNameSet = std::unordered_set<std::string, TNameHash, std::equal_to<>>;
+    // The names of a block's items, gathered once per description.
+    const TNameSet &ItemNames(xml::Node block);
+    std::unordered_map<const void *, TNameSet> m_itemNames;
 };
 
 // Makes CreateConfigModel create XML models for `format` "xml".
