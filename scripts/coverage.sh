@@ -22,4 +22,4 @@ if [ "${1:-}" = --html ]; then
   mkdir -p "$2"
   gcovr "${report[@]}" --html-details "$2/index.html" >/dev/null
 fi
-gcovr "${report[@]}" --print-summary -o /dev/null
+gcovr "${report[@]}" --print-summary -o "$build/summary.txt"
