@@ -20,29 +20,45 @@ protected:
         return model;
     }
 
-    std::string values(const TConfigModelPtr &model)
+    static std::string values(const TConfigModelPtr &model)
     {
-        std::string text = model->ValueDocument().Save();
+        const std::string text = model->ValueDocument().Save();
         return text.substr(text.find("<config"));
     }
 
     std::string tree(const TConfigModelPtr &model)
     {
-        TTreeGrid grid;
         model->FillTree(grid);
         return TreeText(grid);
     }
 
     TTempDir dir;
+    TTreeGrid grid;
 };
+
+// fuzz_binary_random: structs nested 30 deep, each using the next one twice in an empty array, were measured
+// over and over, 2^30 times, before anything was decoded.
+std::string nestedStructs()
+{
+    constexpr int kDepth = 30;
+    std::string structs;
+    for (int level = 0; level < kDepth; ++level) {
+        const std::string next = "s" + std::to_string(level + 1);
+        structs += "<struct name=\"s" + std::to_string(level) + "\"><item name=\"a\" type=\"" + next +
+                   "\" array=\"none\"/><item name=\"b\" type=\"" + next + "\" array=\"none\"/></struct>";
+    }
+    return R"(<block><item name="top" type="s0"/></block><array name="none" start="1" count="0"/>)" + structs +
+           "<struct name=\"s" + std::to_string(kDepth) + "\"><item name=\"v\" size=\"1\"/></struct>";
+}
 
 } // namespace
 
 TEST_F(BinaryModelTest, BlocksDecodeToValuesAndEncodeBack)
 {
+    const std::string nested = nestedStructs();
     const struct {
         const char *what;
-        const char *body;
+        std::string body;
         int size;
         Bytes image;
         const char *values;
@@ -54,18 +70,13 @@ TEST_F(BinaryModelTest, BlocksDecodeToValuesAndEncodeBack)
          1, {0xB1},
          "<m><value a=\"0\" k=\"1\">1</value><value a=\"0\" k=\"2\">0</value>"
          "<value a=\"0\" k=\"3\">3</value><value a=\"0\" k=\"4\">2</value></m>"},
-        {"array item followed by a plain one",
-         R"(<block><item name="w" size="2" array="a"/><item name="b" size="1"/></block>
-            <array name="a" start="0" count="4"/>)",
-         9, {1, 0, 2, 0, 3, 0, 4, 0, 9},
-         "<w><value a=\"0\">1</value><value a=\"1\">2</value><value a=\"2\">3</value><value a=\"3\">4</value></w>"
-         "<b><value>9</value></b>"},
-        {"array outer, mask inner",
-         R"(<block><item name="x" size="1" bits="2" array="a" mask="m"/></block>
+        {"array outer, mask inner, array item followed by a plain one",
+         R"(<block><item name="x" size="1" bits="2" array="a" mask="m"/><item name="b" size="1"/></block>
             <array name="a" start="5" count="2"/><array name="m" start="0" count="3"/>)",
-         2, {0b00100111, 0b00011011},
+         3, {0b00100111, 0b00011011, 9},
          "<x><value a=\"5\" m=\"0\">3</value><value a=\"5\" m=\"1\">1</value><value a=\"5\" m=\"2\">2</value>"
-         "<value a=\"6\" m=\"0\">3</value><value a=\"6\" m=\"1\">2</value><value a=\"6\" m=\"2\">1</value></x>"},
+         "<value a=\"6\" m=\"0\">3</value><value a=\"6\" m=\"1\">2</value><value a=\"6\" m=\"2\">1</value></x>"
+         "<b><value>9</value></b>"},
         {"inactive item is reserved space written as FF",
          R"(<block><item name="r" size="3" active="0"/><item name="b" size="1"/></block>)", 4, {1, 2, 3, 42},
          "<b><value>42</value></b>", {0xFF, 0xFF, 0xFF, 42}},
@@ -78,23 +89,27 @@ TEST_F(BinaryModelTest, BlocksDecodeToValuesAndEncodeBack)
          "<value a=\"2\"><p><value>3</value></p><q><value>4</value></q></value></s><after><value>5</value></after>"},
         {"structs named like built-in types stay unused",
          R"(<block><item name="p" type="phone" size="8"/><item name="n" size="1"/></block>
-            <struct name="phone"><item name="q" size="1"/></struct><struct name="int"><item name="r" size="2"/></struct>)",
+            <struct name="phone"><item name="q" size="1"/></struct>
+            <struct name="int"><item name="r" size="2"/></struct>)",
          9, {0x12, 0x3D, 0xDD, 0xDD, 0xDD, 0xDD, 0xDD, 0xDD, 7}, "<p><value>123</value></p><n><value>7</value></n>"},
         {"bytes after the last field are left", R"(<block><item name="b" size="1"/></block>)", 1, {7, 8, 9},
          "<b><value>7</value></b>", {7}},
+        {"array ending at the largest int",
+         R"(<block><item name="x" size="1" array="a"/></block><array name="a" start="2147483646" count="2"/>)", 2,
+         {1, 2}, "<x><value a=\"2147483646\">1</value><value a=\"2147483647\">2</value></x>"},
+        // Every struct but the last holds only empty arrays: a byte per element, none of them there.
+        {"structs used many times are measured once", nested, 0, {}, "<top><value><a/><b/></value></top>"},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
         auto model = modelOf(c.body);
         const xml::Node block = model->GetBlock(0);
-        EXPECT_EQ(model->BlockSize(block), c.size) << c.what;
+        EXPECT_EQ(model->BlockSize(block), c.size);
         // Decoding returns the position after the last field.
-        EXPECT_EQ(model->DecodeBlock(block, xml::Node(), c.image, 1), c.size + 1) << c.what;
-        EXPECT_EQ(values(model), std::string("<config hw=\"1\" sw=\"0\">") + c.values + "</config>\n") << c.what;
-        EXPECT_EQ(model->EncodeBlock(block, xml::Node()), c.encoded.empty() ? c.image : c.encoded) << c.what;
+        EXPECT_EQ(model->DecodeBlock(block, xml::Node(), c.image, 1), c.size + 1);
+        EXPECT_EQ(values(model), std::string("<config hw=\"1\" sw=\"0\">") + c.values + "</config>\n");
+        EXPECT_EQ(model->EncodeBlock(block, xml::Node()), c.encoded.empty() ? c.image : c.encoded);
     }
-    auto inactive = modelOf(cases[3].body);
-    inactive->DecodeBlock(inactive->GetBlock(0), xml::Node(), cases[3].image, 1);
-    EXPECT_EQ(tree(inactive), "\n   = 42\n");
 }
 
 TEST_F(BinaryModelTest, FaultsFailWithMessagesNotCrashes)
@@ -102,11 +117,8 @@ TEST_F(BinaryModelTest, FaultsFailWithMessagesNotCrashes)
     using TCall = std::function<void(IConfigModel &, xml::Node)>;
     const TCall size = [](IConfigModel &model, xml::Node block) { model.BlockSize(block); };
     const TCall encode = [](IConfigModel &model, xml::Node block) { model.EncodeBlock(block, xml::Node()); };
-    const TCall fill = [](IConfigModel &model, xml::Node) {
-        TTreeGrid grid;
-        model.FillTree(grid);
-    };
-    const TCall decodeShort = [](IConfigModel &model, xml::Node block) {
+    const TCall fill = [this](IConfigModel &model, xml::Node) { model.FillTree(grid); };
+    const TCall decode = [](IConfigModel &model, xml::Node block) {
         model.DecodeBlock(block, xml::Node(), {1, 2, 3}, 1);
     };
     const struct {
@@ -114,6 +126,7 @@ TEST_F(BinaryModelTest, FaultsFailWithMessagesNotCrashes)
         const char *body;
         TCall call;
         const char *failure;
+        const char *element = nullptr; // an element of the values without value
     } cases[] = {
         {"struct containing itself",
          R"(<block><item name="s" type="st"/></block><struct name="st"><item name="t" type="st"/></struct>)", size,
@@ -128,220 +141,103 @@ TEST_F(BinaryModelTest, FaultsFailWithMessagesNotCrashes)
          R"(<block><item name="r" size="1" active="0" array="a"/></block><array name="a" start="0" count="2"/>)",
          encode, "EConfigError: Атрибут \"array\" несовместим с условием \"active=0\""},
         {"short image names the item", R"(<block><item name="a" size="2"/><item name="b" size="4"/></block>)",
-         decodeShort, "EDescriptionError: Элемент \"b\": поле выходит за пределы блока."},
+         decode, "EDescriptionError: Элемент \"b\": поле выходит за пределы блока."},
         // Nothing larger than the link can carry is allocated.
-        {"huge array count", R"(<block><item name="x" size="1" array="a"/></block><array name="a" start="0" count="2147483647"/>)",
+        {"huge array count",
+         R"(<block><item name="x" size="1" array="a"/></block><array name="a" start="0" count="2147483647"/>)",
          fill, "EDescriptionError: Массив \"a\": недопустимое число элементов 2147483647."},
         {"huge size", R"(<block><item name="x" size="2147483647"/></block>)", encode,
          "EDescriptionError: Элемент \"x\": недопустимая ширина поля."},
         {"block beyond the link", R"(<block><item name="a" size="40000"/><item name="b" size="40000"/></block>)",
-         decodeShort, "EDescriptionError: Элемент \"b\": блок длиннее 65783 байт, которые может передать связь."},
+         decode, "EDescriptionError: Элемент \"b\": блок длиннее 65783 байт, которые может передать связь."},
         {"missing value names the item", R"(<block><item name="a" size="1"/></block>)", encode,
          "EConfigError: В настройках нет параметра \"a\"."},
+        {"deactivator without value",
+         R"(<block><item name="on" size="1" array="a" deactivator=""/></block><array name="a" start="0" count="1"/>)",
+         fill, "EConfigError: В настройках нет значения параметра \"on\" (a 0).", "on"},
+        // fuzz_binary_random: the indices of an array starting at the largest int were counted past it.
+        {"array starting at the largest int, decoded",
+         R"(<block><item name="x" size="1" array="a"/></block><array name="a" start="2147483647" count="2"/>)", decode,
+         "EDescriptionError: Массив \"a\": недопустимый первый номер 2147483647."},
+        {"array starting at the largest int, shown",
+         R"(<block><item name="x" size="1" mask="a"/></block><array name="a" start="2147483647" count="2"/>)", fill,
+         "EDescriptionError: Массив \"a\": недопустимый первый номер 2147483647."},
     };
     for (const auto &c : cases) {
         auto model = modelOf(c.body);
+        if (c.element)
+            model->ValueDocument().DocumentElement().AppendNewElement(c.element);
         EXPECT_EQ(FailureOf([&] { c.call(*model, model->GetBlock(0)); }), c.failure) << c.what;
+        EXPECT_FALSE(grid.Updating()) << c.what;
     }
 }
 
-TEST_F(BinaryModelTest, TreeGroupsArraysMasksAndStructs)
+TEST_F(BinaryModelTest, TreeGroupsArraysMasksAndStructsAndEditedDeactivatorsSwitchTheirElement)
 {
-    const struct {
-        const char *what;
-        const char *body;
-        Bytes image;
-        const char *tree;
-    } cases[] = {
-        {"order, captions and grey elements", R"(<block caption="B">
-          <item name="plain" caption="Простой" size="1"/>
+    // Array p is used only with the mask of another array: it gets no group.
+    auto model = modelOf(R"(<block caption="B">
+          <item name="plain" caption="Простой" type="mode" size="1"/>
           <item name="on" caption="Вкл" type="bool" size="1" array="a" deactivator=""/>
           <item name="val" caption="Знач" size="1" array="a"/>
           <item name="two1" caption="Д1" size="1" array="b" deactivator=""/>
           <item name="two2" caption="Д2" size="1" array="b" deactivator=""/>
-          <item name="free" caption="Свободный" size="1" array="c"/>
           <item name="res" size="1" active="1"/>
-        </block>
-        <array name="c" caption="Без" start="0" count="1"/>
-        <array name="a" caption="Эл" start="1" count="2"/>
-        <array name="b" caption="Два" start="1" count="3"/>)",
-         {5, 0, 1, 7, 8, 0, 0, 1, 0, 1, 1, 9, 3},
-         "B\n"
-         "  Без\n"
-         "    Без №0\n"
-         "      Свободный = 9\n"
-         "  Эл\n"
-         "    Эл №1 [отключено]\n"
-         "      Вкл = Нет\n"
-         "      Знач = 7\n"
-         "    Эл №2\n"
-         "      Вкл = Да\n"
-         "      Знач = 8\n"
-         "  Два\n"
-         "    Два №1 [отключено]\n"
-         "      Д1 = 0\n"
-         "      Д2 = 0\n"
-         "    Два №2\n"
-         "      Д1 = 0\n"
-         "      Д2 = 1\n"
-         "    Два №3\n"
-         "      Д1 = 1\n"
-         "      Д2 = 1\n"
-         "  Простой = 5\n"},
-        // Array p is used only with the mask of another array: it gets no group.
-        {"masked items under their mask array", R"(<block caption="B">
           <item name="m" caption="Маска" size="1" bits="2" mask="k"/>
           <item name="am" caption="Разделы" size="1" bits="1" array="p" mask="z"/>
+          <item name="ch" type="st" array="c"/>
         </block>
-        <array name="p" caption="Раздел" start="1" count="2"/>
-        <array name="k" caption="Бит" start="1" count="2"/>
-        <array name="z" caption="Зона" start="1" count="2"/>)",
-         {0b1110, 0b01, 0b10},
-         "B\n"
-         "  Бит\n"
-         "    Бит №1\n"
-         "      Маска = 2\n"
-         "    Бит №2\n"
-         "      Маска = 3\n"
-         "  Зона\n"
-         "    Зона №1\n"
-         "      Разделы\n"
-         "        Раздел №1 = 1\n"
-         "        Раздел №2 = 0\n"
-         "    Зона №2\n"
-         "      Разделы\n"
-         "        Раздел №1 = 0\n"
-         "        Раздел №2 = 1\n"},
-        {"struct items under each array element", R"(<block caption="B"><item name="ch" type="st" array="a"/></block>
-        <array name="a" caption="Канал" start="1" count="2"/>
+        <array name="b" caption="Два" start="1" count="2"/><array name="a" caption="Эл" start="1" count="2"/>
+        <array name="p" caption="Раздел" start="1" count="2"/><array name="k" caption="Бит" start="1" count="2"/>
+        <array name="z" caption="Зона" start="1" count="2"/><array name="c" caption="Канал" start="1" count="2"/>
         <array name="s" caption="Слот" start="1" count="2"/>
-        <struct name="st"><item name="f" caption="Частота" size="1"/><item name="sl" caption="Номер" size="1" array="s"/></struct>)",
-         {10, 1, 2, 20, 3, 4},
-         "B\n"
-         "  Канал\n"
-         "    Канал №1\n"
-         "      Слот\n"
-         "        Слот №1\n"
-         "          Номер = 1\n"
-         "        Слот №2\n"
-         "          Номер = 2\n"
-         "      Частота = 10\n"
-         "    Канал №2\n"
-         "      Слот\n"
-         "        Слот №1\n"
-         "          Номер = 3\n"
-         "        Слот №2\n"
-         "          Номер = 4\n"
-         "      Частота = 20\n"},
-    };
-    for (const auto &c : cases) {
-        auto model = modelOf(c.body);
-        model->DecodeBlock(model->GetBlock(0), xml::Node(), c.image, 1);
-        EXPECT_EQ(tree(model), c.tree) << c.what;
-    }
-}
-
-TEST_F(BinaryModelTest, EditedDeactivatorsSwitchTheirElementOnAndOff)
-{
-    auto model = modelOf(R"(<block caption="B">
-          <item name="on" caption="Вкл" type="bool" size="1" array="a" deactivator=""/>
-          <item name="val" caption="Знач" size="1" array="a"/>
-        </block>
-        <array name="a" caption="Эл" start="1" count="2"/>)");
-    model->DecodeBlock(model->GetBlock(0), xml::Node(), {0, 1, 7, 8}, 1);
-    TTreeGrid grid;
-    model->FillTree(grid);
-    PVirtualNode group = grid.Child(grid.Child(nullptr, 0), 0);
-    PVirtualNode first = grid.Child(group, 0);
-    PVirtualNode second = grid.Child(group, 1);
-    ASSERT_TRUE(grid.Data(first).Gray);
-    ASSERT_FALSE(grid.Data(second).Gray);
-    const struct {
-        PVirtualNode element;
-        int leaf;
-        const char *text;
-        bool gray;
-    } edits[] = {{first, 0, "1", false}, {second, 0, "0", true}, {first, 0, "0", true}};
-    for (const auto &e : edits) {
-        PVirtualNode leaf = grid.Child(e.element, e.leaf);
-        grid.Data(leaf).Value.SetText(e.text);
-        EXPECT_EQ(UpdateSwitchedElement(grid, leaf), e.element);
-        EXPECT_EQ(grid.Data(e.element).Gray, e.gray) << e.text;
+        <enum name="mode"><!-- c --><c value="5" caption="Пять"/></enum>
+        <struct name="st"><item name="f" caption="Частота" size="1"/>
+          <item name="sl" caption="Номер" size="1" array="s"/></struct>)");
+    model->DecodeBlock(model->GetBlock(0), xml::Node(),
+                       {5, 0, 1, 7, 8, 0, 0, 0, 1, 3, 0b1110, 0b01, 0b10, 10, 1, 2, 20, 3, 4}, 1);
+    // Groups follow the device's arrays; an element is off while all its deactivators hold "0".
+    EXPECT_EQ(tree(model), "B\n"
+                           "  Два\n    Два №1 [отключено]\n      Д1 = 0\n      Д2 = 0\n"
+                           "    Два №2\n      Д1 = 0\n      Д2 = 1\n"
+                           "  Эл\n    Эл №1 [отключено]\n      Вкл = Нет\n      Знач = 7\n"
+                           "    Эл №2\n      Вкл = Да\n      Знач = 8\n"
+                           "  Бит\n    Бит №1\n      Маска = 2\n    Бит №2\n      Маска = 3\n"
+                           "  Зона\n    Зона №1\n      Разделы\n        Раздел №1 = 1\n        Раздел №2 = 0\n"
+                           "    Зона №2\n      Разделы\n        Раздел №1 = 0\n        Раздел №2 = 1\n"
+                           "  Канал\n    Канал №1\n      Слот\n        Слот №1\n          Номер = 1\n"
+                           "        Слот №2\n          Номер = 2\n      Частота = 10\n"
+                           "    Канал №2\n      Слот\n        Слот №1\n          Номер = 3\n"
+                           "        Слот №2\n          Номер = 4\n      Частота = 20\n"
+                           "  Простой = Пять\n");
+    EXPECT_EQ(grid.Data(grid.Child(grid.Child(nullptr, 0), 5)).Info->Choices().size(), 1u); // the comment is no choice
+    PVirtualNode block = grid.Child(nullptr, 0);
+    PVirtualNode off = grid.Child(grid.Child(block, 0), 0);
+    for (const char *text : {"1", "0"}) {
+        grid.Data(grid.Child(off, 1)).Value.SetText(text);
+        EXPECT_EQ(UpdateSwitchedElement(grid, grid.Child(off, 1)), off);
+        EXPECT_EQ(grid.Data(off).Gray, text == std::string("0"));
     }
     // A value that is no deactivator switches nothing.
-    EXPECT_EQ(UpdateSwitchedElement(grid, grid.Child(first, 1)), nullptr);
+    EXPECT_EQ(UpdateSwitchedElement(grid, grid.Child(grid.Child(grid.Child(block, 1), 0), 1)), nullptr);
 }
 
-TEST_F(BinaryModelTest, DeactivatorWithoutValueFailsTheFill)
+TEST_F(BinaryModelTest, SampleImagesRoundTripByteForByteAndEveryLeafHasAValue)
 {
-    auto model = modelOf(R"(<block><item name="on" size="1" array="a" deactivator=""/></block><array name="a" start="0" count="1"/>)");
-    xml::Document &doc = model->ValueDocument();
-    doc.DocumentElement().AppendChild(doc.CreateElement("on"));
-    TTreeGrid grid;
-    EXPECT_THROW(model->FillTree(grid), EConfigError);
-    EXPECT_FALSE(grid.Updating());
-    EXPECT_EQ(grid.NodeCount(), 3); // what was added stays
-}
-
-namespace {
-
-class SampleBinaryDevice : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        RegisterBinaryConfigModel();
-        model = LoadSettingsFile(CATALOGUE_DIR "/samples/transmitter-binary.cfg", CATALOGUE_DIR);
-    }
-    TConfigModelPtr model;
-};
-
-} // namespace
-
-TEST_F(SampleBinaryDevice, ImagesOfTheBlockSizesRoundTripByteForByte)
-{
-    ASSERT_EQ(model->GetBlockCount(), 5);
-    const int sizes[] = {32, 40, 27, 50, 144};
-    std::vector<Bytes> images;
-    for (int block = 0; block < 5; ++block) {
-        EXPECT_EQ(model->BlockSize(model->GetBlock(block)), sizes[block]) << block;
-        images.push_back(model->EncodeBlock(model->GetBlock(block), xml::Node()));
-        EXPECT_EQ(static_cast<int>(images.back().size()), sizes[block]);
-    }
-    EXPECT_EQ(HexDump(CopyBytes(images[0], 23, 2)), "FF FF"); // reserved, right after battery_threshold
+    auto model = LoadSettingsFile(CATALOGUE_DIR "/samples/transmitter-binary.cfg", CATALOGUE_DIR);
     auto fresh = CreateConfigModel(CATALOGUE_DIR, 5, 300);
-    ASSERT_TRUE(fresh);
-    for (int block = 0; block < fresh->GetBlockCount(); ++block) {
-        const xml::Node node = fresh->GetBlock(block);
-        const Bytes &image = images[static_cast<std::size_t>(block)];
-        EXPECT_EQ(fresh->DecodeBlock(node, xml::Node(), image, 1), static_cast<int>(image.size()) + 1);
-        EXPECT_EQ(fresh->EncodeBlock(node, xml::Node()), image) << block;
+    ASSERT_EQ(fresh->GetBlockCount(), 5);
+    const int sizes[] = {32, 40, 27, 50, 144};
+    for (int block = 0; block < 5; ++block) {
+        const Bytes image = model->EncodeBlock(model->GetBlock(block), xml::Node());
+        EXPECT_EQ(model->BlockSize(model->GetBlock(block)), sizes[block]) << block;
+        EXPECT_EQ(fresh->DecodeBlock(fresh->GetBlock(block), xml::Node(), image, 1), sizes[block] + 1) << block;
+        EXPECT_EQ(fresh->EncodeBlock(fresh->GetBlock(block), xml::Node()), image) << block;
     }
-    auto root = [](const TConfigModelPtr &m) {
-        m->ValueDocument().AppendProcessingInstruction("xml", "version=\"1.0\" encoding=\"utf-8\"");
-        const std::string text = m->ValueDocument().Save();
-        return text.substr(text.find("<config"));
-    };
-    EXPECT_TRUE(root(fresh) == root(model)); // the same values in the same order
-}
-
-TEST_F(SampleBinaryDevice, EveryLeafHasAValueAndTheTreeIsComplete)
-{
-    TTreeGrid grid;
-    model->FillTree(grid);
-    EXPECT_EQ(grid.ChildCount(nullptr), 5);
-    int leaves = 0;
-    std::function<void(PVirtualNode)> visit = [&](PVirtualNode node) {
-        for (int i = 0; i < grid.ChildCount(node); ++i) {
-            PVirtualNode child = grid.Child(node, i);
-            const TTreeData &data = grid.Data(child);
-            if (data.Description) {
-                ++leaves;
-                EXPECT_TRUE(data.Value) << data.Caption;
-            }
-            visit(child);
-        }
-    };
-    visit(nullptr);
-    // 10 plain + ip/port + 3 phones + 2 x 4 channel + 8 x 3 zones + 8 x 2 parts + 4 leds + 4 x 3 keys + 4 levels + 48 x 2 events
+    const std::string shown = tree(fresh);
+    int leaves = 0; // rows showing a value
+    for (std::size_t at = shown.find(" = "); at != std::string::npos; at = shown.find(" = ", at + 1))
+        ++leaves;
+    // 10 plain + ip/port + 3 phones + 2 x 4 channel + 8 x 3 zones + 8 x 2 parts + 4 leds + 4 x 3 keys
+    // + 4 levels + 48 x 2 events
     EXPECT_EQ(leaves, 10 + 2 + 3 + 8 + 24 + 16 + 4 + 12 + 4 + 96);
 }
