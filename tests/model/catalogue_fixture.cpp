@@ -2,6 +2,8 @@
 
 #include "model/errors.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -51,12 +53,8 @@ std::string FailureOf(const std::function<void()> &call)
 
 std::string MessageOf(const std::function<void()> &call)
 {
-    try {
-        call();
-    } catch (const EError &e) {
-        return e.what();
-    }
-    return "no error";
+    const std::string failure = FailureOf(call);
+    return failure == "no error" ? failure : failure.substr(failure.find(": ") + 2);
 }
 
 void RegisterPlainTestModels()
@@ -69,6 +67,15 @@ void RegisterPlainTestModels()
             return model;
         });
     }
+}
+
+xml::Document ParseOrFail(std::string_view text, const char *encoding)
+{
+    xml::ParseError error;
+    auto document = xml::Document::Parse(text, error, encoding);
+    if (!document)
+        ADD_FAILURE() << "line " << error.line << ": " << error.reason;
+    return document ? std::move(*document) : xml::Document();
 }
 
 std::string BillionLaughsDoctype(const std::string &root)

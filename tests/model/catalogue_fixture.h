@@ -50,6 +50,9 @@ public:
 // Registers TPlainTestModel for both formats, marking which one it came from.
 void RegisterPlainTestModels();
 
+// A document from text that must parse; an empty one, with a failure, when it does not.
+xml::Document ParseOrFail(std::string_view text, const char *encoding = nullptr);
+
 // "Billion laughs": a document type whose entities expand to 10^10
 // characters, named for a root element; a parser must refuse to expand it.
 std::string BillionLaughsDoctype(const std::string &root);

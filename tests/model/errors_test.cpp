@@ -29,9 +29,3 @@ TEST(StrToIntWide, CoversEveryFourByteValue)
     EXPECT_THROW(StrToIntWide("4294967296"), EConvertError);
     EXPECT_THROW(StrToIntWide("-2147483649"), EConvertError);
 }
-
-TEST(Format, FormatsLikePrintf)
-{
-    EXPECT_EQ(Format("%d/%d #%d", 0, 3, 1), "0/3 #1");
-    EXPECT_EQ(Format("%s", std::string(5000, 'x').c_str()).size(), 5000u);
-}

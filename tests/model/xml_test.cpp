@@ -5,20 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-
 namespace {
-
-xml::Document parse(std::string_view text, const char *encoding = nullptr)
-{
-    xml::ParseError error;
-    auto doc = xml::Document::Parse(text, error, encoding);
-    if (!doc)
-        ADD_FAILURE() << "line " << error.line << ": " << error.reason;
-    return doc ? std::move(*doc) : xml::Document();
-}
 
 xml::ParseError parseError(std::string_view text)
 {
@@ -49,9 +36,8 @@ std::string wideConfig(int count, const std::string &prefix)
 
 TEST(XmlDocument, IndentationIsNotContent)
 {
-    auto doc = parse("<devices>\n  <device hw=\"1\">\n    <block>  </block>\n  </device>\n</devices>\n");
+    const auto doc = ParseOrFail("<devices>\n  <device hw=\"1\">\n    <block>  </block>\n  </device>\n</devices>\n");
     const xml::Node device = doc.DocumentElement().FirstChild();
-    EXPECT_EQ(device.Name(), "device");
     EXPECT_EQ(doc.DocumentElement().ChildNodes().size(), 1u);
     EXPECT_EQ(device.ChildNodes().size(), 1u);
     EXPECT_FALSE(device.FirstChild().HasChildNodes());
@@ -61,93 +47,67 @@ TEST(XmlDocument, TextsThatAreNotDocumentsFailWithTheirLineAndReason)
 {
     const auto error = parseError("<config>\n  <a>1</a>\n  <b>2</a>\n</config>");
     EXPECT_EQ(error.line, 3);
-    EXPECT_FALSE(error.reason.empty());
+    EXPECT_EQ(error.reason, "открывающий и закрывающий теги не совпадают");
     EXPECT_EQ(error.sourceText, "  <b>2</a>");
-
-    std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY lol \"lol\">\n";
-    laughs += "<!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n";
-    for (int i = 2; i <= 9; ++i) {
-        laughs += "<!ENTITY lol" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j)
-            laughs += "&lol" + std::to_string(i - 1) + ";";
-        laughs += "\">\n";
-    }
-    laughs += "]>\n<config hw=\"1\" sw=\"1\"><a>&lol9;</a></config>";
-    std::string deep;
-    for (int i = 0; i < 100000; ++i)
-        deep += "<a>";
     const struct {
-        const char *what;
         std::string text;
+        const char *reason; // the start: the parser's own details follow
     } cases[] = {
-        {"empty", ""},
-        {"cut off", "<?xml version=\"1.0\"?>\n<config hw=\"1\"><a>"},
-        {"two roots", "<a/><b/>"},
-        {"NUL byte", std::string("<a>x\0y</a>", 10)},
-        {"invalid UTF-8", "<?xml version=\"1.0\" encoding=\"utf-8\"?><a>\xFF\xFE</a>"},
-        {"not XML", "hello"},
-        // The parser's limits hold for hostile documents.
-        {"billion laughs", laughs},
-        {"100,000 levels", deep},
-        {"50 MB attribute", "<a b=\"" + std::string(50 * 1024 * 1024, 'x') + "\"/>"},
+        {"", "документ пуст"},
+        {"<?xml version=\"1.0\"?>\n<config hw=\"1\"><a>", "документ оборван внутри элемента"},
+        {"<a/><b/>", "лишний текст после конца документа"},
+        {std::string("<a>x\0y</a>", 10), "недопустимый символ"},
+        {"<?xml version=\"1.0\" encoding=\"utf-8\"?><a>\xFF\xFE</a>", "недопустимый символ: 0xFF 0xFE"},
     };
     for (const auto &c : cases)
-        EXPECT_FALSE(parseError(c.text).reason.empty()) << c.what;
-}
-
-TEST(XmlDocument, ExternalEntitiesAreNeverRead)
-{
-    const auto secret = std::filesystem::path(::testing::TempDir()) / "configurator-secret.txt";
-    std::ofstream(secret) << "TOP-SECRET-CONTENT";
-    const std::string text = "<?xml version=\"1.0\"?>\n<!DOCTYPE config [<!ENTITY xxe SYSTEM \"file://"
-                             + secret.string() + "\">]>\n<config hw=\"1\" sw=\"2\"><a>&xxe;</a></config>";
-    xml::ParseError error;
-    auto doc = xml::Document::Parse(text, error);
-    if (doc) {
-        EXPECT_EQ(doc->DocumentElement().Text().find("TOP-SECRET"), std::string::npos);
-        EXPECT_EQ(doc->Save().find("TOP-SECRET"), std::string::npos);
-    }
-    EXPECT_EQ(error.sourceText.find("TOP-SECRET"), std::string::npos);
+        EXPECT_EQ(parseError(c.text).reason.rfind(c.reason, 0), 0u) << c.reason;
 }
 
 TEST(XmlDocument, EncodingOverrideTakesBytesAsWindows1251)
 {
-    const std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?><config><name>\xCF\xF0\xE8\xE2\xE5\xF2</name></config>";
-    auto doc = parse(text, "windows-1251");
+    const std::string declaredUtf8 = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+    const auto doc = ParseOrFail(declaredUtf8 + "<c>\xCF\xF0\xE8\xE2\xE5\xF2</c>", "windows-1251");
     EXPECT_EQ(doc.DocumentElement().Text(), "Привет");
 }
 
 TEST(XmlDocument, SpecialCharactersRoundTripInBothEncodings)
 {
     const std::string tricky = "a & b < c > d \" e ' f Привет №1";
-    for (const char *encoding : {"utf-8", "windows-1251"}) {
+    for (const std::string encoding : {"utf-8", "windows-1251"}) {
         xml::Document doc;
-        doc.AppendProcessingInstruction("xml", std::string("version=\"1.0\" encoding=\"") + encoding + "\"");
+        doc.AppendProcessingInstruction("xml", "version=\"1.0\" encoding=\"" + encoding + "\"");
         xml::Node root = doc.CreateElement("config");
         root.SetAttribute("note", tricky);
         doc.SetDocumentElement(root);
         root.AppendChild(doc.CreateElement("text")).SetText(tricky);
         const std::string saved = doc.Save();
-        EXPECT_NE(saved.find(std::string("encoding=\"") + encoding + "\""), std::string::npos) << saved;
-        if (std::string(encoding) == "windows-1251") {
-            EXPECT_NE(saved.find(Utf8ToCp1251("Привет")), std::string::npos);
-        }
-        auto loaded = parse(saved);
+        EXPECT_NE(saved.find("encoding=\"" + encoding + "\""), std::string::npos) << saved;
+        EXPECT_NE(saved.find(encoding == "utf-8" ? "Привет" : Utf8ToCp1251("Привет")), std::string::npos) << saved;
+        const auto loaded = ParseOrFail(saved);
         EXPECT_EQ(loaded.DocumentElement().Attribute("note"), tricky) << encoding;
         EXPECT_EQ(loaded.DocumentElement().FirstChild().Text(), tricky) << encoding;
     }
 }
 
+TEST(XmlDocument, InvalidNamesAreRefused)
+{
+    xml::Document doc;
+    for (const char *name : {"", "1abc", "a b"}) {
+        EXPECT_THROW(doc.CreateElement(name), EXmlError) << name;
+        EXPECT_FALSE(xml::IsValidName(name)) << name;
+    }
+    EXPECT_NO_THROW(doc.CreateElement("имя"));
+    EXPECT_THROW(xml::Stylesheet::Parse("<not-a-stylesheet/>"), EXmlError);
+}
+
 TEST(XmlNode, SelectEvaluatesRelativeToTheNode)
 {
-    auto doc = parse(R"(<devices><device hw="1"><block><item name="a"/><item name="b"/></block>
-                        <array name="x" start="1"/></device></devices>)");
+    const auto doc = ParseOrFail(R"(<devices><device hw="1"><block><item name="a"/><item name="b"/></block>
+                                    <array name="x" start="1"/></device></devices>)");
     const auto devices = doc.AsNode().Select("/devices/device");
     ASSERT_EQ(devices.size(), 1u);
     const xml::Node block = devices[0].SelectSingle("block");
     EXPECT_EQ(block.Select("item").size(), 2u);
-    EXPECT_EQ(block.SelectSingle("item[@name=\"b\"]").Attribute("name"), "b");
-    EXPECT_EQ(devices[0].SelectSingle("array[@name=\"x\"]").Attribute("start"), "1");
     EXPECT_EQ(devices[0].SelectSingle("@hw").Text(), "1");
     EXPECT_FALSE(devices[0].SelectSingle("struct[@name=\"x\"]"));
     EXPECT_THROW(devices[0].Select("item[@name="), EXmlError);
@@ -155,15 +115,15 @@ TEST(XmlNode, SelectEvaluatesRelativeToTheNode)
 
 TEST(XmlNode, ChildElementFindsTheFirstElementOfThatNameOutsideNamespaces)
 {
-    auto doc = parse(R"(<a><!--b--><n:b xmlns:n="urn:x">0</n:b><b xmlns="urn:y">1</b><b>2</b><b>3</b></a>)");
+    const auto doc = ParseOrFail(R"(<a><!--b--><n:b xmlns:n="urn:x">0</n:b><b xmlns="urn:y">1</b><b>2</b><b>3</b></a>)");
     EXPECT_EQ(doc.DocumentElement().ChildElement("b").Text(), "2");
     EXPECT_FALSE(doc.DocumentElement().ChildElement("c"));
 }
 
 TEST(XmlNode, TextConcatenatesAndSetTextReplaces)
 {
-    auto doc = parse("<a>x<b>y<c>z</c></b>w</a>");
-    xml::Node a = doc.DocumentElement();
+    const auto doc = ParseOrFail("<a>x<b>y<c>z</c></b>w</a>");
+    const xml::Node a = doc.DocumentElement();
     EXPECT_EQ(a.Text(), "xyzw");
     const xml::Node b = a.ChildElement("b");
     a.SetText("new");
@@ -174,12 +134,14 @@ TEST(XmlNode, TextConcatenatesAndSetTextReplaces)
     EXPECT_FALSE(a.HasChildNodes());
 }
 
-TEST(XmlNode, AppendMovesBetweenDocumentsAndRemoveKeepsHandles)
+TEST(XmlNode, AppendMovesBetweenDocumentsRemoveKeepsHandlesCloneCopiesDeeply)
 {
-    auto source = parse("<config><p1>1</p1><p2>2</p2></config>");
-    auto target = parse("<config hw=\"1\"><p0>0</p0></config>");
+    const auto source = ParseOrFail("<config><p1>1</p1><p2>2</p2><arr><e><f>5</f></e></arr></config>");
+    const auto target = ParseOrFail("<config hw=\"1\"><p0>0</p0></config>");
     xml::Node from = source.DocumentElement();
     xml::Node to = target.DocumentElement();
+    const xml::Node array = from.ChildElement("arr");
+    from.RemoveChild(array);
     while (from.FirstChild())
         to.AppendChild(from.FirstChild());
     EXPECT_FALSE(from.HasChildNodes());
@@ -191,44 +153,11 @@ TEST(XmlNode, AppendMovesBetweenDocumentsAndRemoveKeepsHandles)
     EXPECT_EQ(p1.Text(), "1");
     EXPECT_EQ(to.ChildNodes().size(), 2u);
     EXPECT_THROW(to.RemoveChild(p1), EXmlError);
-}
 
-TEST(XmlNode, CloneIntoCopiesDeeply)
-{
-    auto source = parse("<config><arr><e><f>5</f></e></arr></config>");
-    xml::Document target;
-    xml::Node root = target.CreateElement("config");
-    target.SetDocumentElement(root);
-    const xml::Node copy = root.AppendChild(source.DocumentElement().FirstChild().CloneInto(target));
-    source.DocumentElement().FirstChild().FirstChild().FirstChild().SetText("6");
+    xml::Document copyTarget;
+    const xml::Node copy = array.CloneInto(copyTarget);
+    array.FirstChild().FirstChild().SetText("6");
     EXPECT_EQ(copy.Text(), "5");
-    EXPECT_EQ(target.Save().find("<arr><e><f>5</f></e></arr>") != std::string::npos, true) << target.Save();
-}
-
-TEST(XmlDocument, InvalidNamesAreRefused)
-{
-    xml::Document doc;
-    EXPECT_THROW(doc.CreateElement(""), EXmlError);
-    EXPECT_THROW(doc.CreateElement("1abc"), EXmlError);
-    EXPECT_THROW(doc.CreateElement("a b"), EXmlError);
-    EXPECT_NO_THROW(doc.CreateElement("имя"));
-    EXPECT_FALSE(xml::IsValidName(""));
-    EXPECT_TRUE(xml::IsValidName("value"));
-}
-
-TEST(XmlStylesheet, IdentityTransformIndentsAndEncodes)
-{
-    const auto sheet = xml::Stylesheet::Parse(R"xsl(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
-  <xsl:output method="xml" encoding="windows-1251" indent="yes"/>
-  <xsl:template match="@* | node()"><xsl:copy><xsl:apply-templates select="@* | node()"/></xsl:copy></xsl:template>
-</xsl:stylesheet>)xsl");
-    auto doc = parse("<config hw=\"5\" sw=\"300\"><a><value i=\"0\">Да</value></a><b/></config>");
-    const std::string text = sheet.TransformToText(doc);
-    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<config hw=\"5\" sw=\"300\">\n", 0), 0u) << text;
-    EXPECT_NE(text.find("\n  <a>\n    <value i=\"0\">" + Utf8ToCp1251("Да") + "</value>\n  </a>\n  <b/>\n</config>"),
-              std::string::npos)
-        << text;
-    EXPECT_THROW(xml::Stylesheet::Parse("<not-a-stylesheet/>"), EXmlError);
 }
 
 TEST(XmlDocumentLoad, WhatNoSettingsOrCatalogueFileHoldsIsRefusedAtOnce)
@@ -257,14 +186,43 @@ TEST(XmlDocumentLoad, WhatNoSettingsOrCatalogueFileHoldsIsRefusedAtOnce)
     TTempDir dir;
     for (const auto &c : cases) {
         const std::string file = dir.Write("hostile.xml", c.text);
-        const auto start = std::chrono::steady_clock::now();
         xml::ParseError error;
-        const bool loaded = xml::Document::Load(file, error).has_value();
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        EXPECT_EQ(loaded, c.reason.empty()) << c.what << ": " << error.reason;
+        EXPECT_EQ(xml::Document::Load(file, error).has_value(), c.reason.empty()) << c.what << ": " << error.reason;
         EXPECT_EQ(error.reason, c.reason) << c.what;
         EXPECT_EQ(error.line, c.line) << c.what;
-        // Unbounded, the widest of these take minutes and gigabytes.
-        EXPECT_LT(elapsed, std::chrono::seconds(3)) << c.what;
+    }
+}
+
+// A block text is written straight from the value document; it must be the
+// text that a save of copies of the same elements gives, byte for byte.
+TEST(XmlDocument, SaveWithChildrenWritesWhatASaveOfCopiesWrites)
+{
+    std::string every; // every character up to U+04FF and some beyond, markup characters included
+    for (char32_t code = 0x20; code < 0x500; ++code)
+        AppendUtf8(every, code);
+    for (char32_t code : {U'\t', U'\n', U'\r', U'№', U'€', U'™', U'中', U'😀'})
+        AppendUtf8(every, code);
+    auto values = ParseOrFail("<config xmlns:p=\"urn:p\"><plain/><nested><a>1</a><b/>x<c><d>&gt;</d></c></nested>"
+                        "<attributed a=\"&quot;ё\">1</attributed><commented>1<!-- c --></commented>"
+                        "<p:spaced>1</p:spaced><inner><p:spaced/></inner></config>");
+    values.DocumentElement().FirstChild().SetText(every);
+    const std::vector<xml::Node> elements = values.DocumentElement().ChildNodes();
+    auto shell = [] {
+        xml::Document document;
+        document.AppendProcessingInstruction("xml", "version=\"1.0\" encoding=\"windows-1251\"");
+        xml::Node config = document.CreateElement("config");
+        config.SetAttribute("hw", "7");
+        document.SetDocumentElement(config);
+        return document;
+    };
+    const std::vector<std::vector<xml::Node>> cases = {
+        {}, {elements[0]}, {elements[0], elements[1]}, elements, {elements[2]}, {elements[3]}, {elements[4]},
+        {elements[5]}};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
+        xml::Document copies = shell();
+        for (xml::Node element : cases[i])
+            copies.DocumentElement().AppendChild(element.CloneInto(copies));
+        EXPECT_EQ(shell().SaveWithChildren(cases[i]), copies.Save());
     }
 }
