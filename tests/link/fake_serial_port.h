@@ -1,79 +1,110 @@
 #pragma once
 
+#include "link/port.h"
 #include "link/serial.h"
 
-#include <chrono>
-#include <condition_variable>
+#include <algorithm>
+#include <cerrno>
+#include <thread>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <vector>
 
-// What the scripted line does with one request.
+// What the scripted line does with one request; no bytes means silence.
 struct TFakeReply {
-    Bytes bytes;                          // the answer (may be anything)
-    std::chrono::milliseconds delay{0};   // before the first byte
-    bool silent = false;                  // nothing at all
-    std::uint32_t readError = 0;          // the read fails with this code
-    std::size_t pieces = 1;               // answer delivered in this many reads
+    Bytes bytes;
+    std::uint32_t readError = 0; // the read fails with this code
+    std::size_t pieces = 1;      // answer delivered in this many reads
 };
 
-// The line behind a scripted port, shared by the test and the port object the
-// worker owns.
-class TFakeLine {
-public:
-    using Script = std::function<TFakeReply(const Bytes &request)>;
-
-    void SetScript(Script script);
-    void SetOpenError(std::uint32_t code);
-    // Bytes already waiting on the line (a late answer of an earlier exchange),
-    // read before any answer unless the port discards its input first.
-    void LeaveStale(Bytes bytes);
-    // Every request written, in order.
-    std::vector<Bytes> Requests() const;
-    std::vector<std::chrono::steady_clock::time_point> RequestTimes() const;
-    std::vector<std::string> OpenedNames() const;
-    int OpenCount() const;
-    void WaitForRequests(std::size_t count, std::chrono::milliseconds timeout);
-
-private:
-    friend class TFakeSerialPort;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cond;
-    Script m_script;
-    std::uint32_t m_openError = 0;
-    Bytes m_stale;
-    std::vector<Bytes> m_requests;
-    std::vector<std::chrono::steady_clock::time_point> m_times;
-    std::vector<std::string> m_names;
-};
-
+// A scripted port. The test sets the public fields before the worker that owns
+// the port starts, and reads what it recorded while that worker runs. Silence
+// lasts the whole wait, as on a line where nothing comes.
 class TFakeSerialPort final : public ISerialPort {
 public:
-    explicit TFakeSerialPort(std::shared_ptr<TFakeLine> line) : m_line(std::move(line)) {}
+    std::function<TFakeReply(const Bytes &request)> script;
+    std::uint32_t openError = 0;
+    Bytes stale; // a late answer of an earlier exchange, read first unless the port discards its input
 
-    bool open(const std::string &deviceName) override;
-    void close() override { m_open = false; }
-    void discardInput() override;
-    bool write(const Bytes &frame, std::chrono::milliseconds timeout) override;
-    bool readSome(Bytes &buffer, std::size_t maxCount, std::chrono::milliseconds timeout) override;
+    std::vector<Bytes> Requests() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_requests;
+    }
+    std::vector<std::string> OpenedNames() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_names;
+    }
+
+    bool open(const std::string &deviceName) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_names.push_back(deviceName);
+        m_lastError = openError;
+        return openError == 0;
+    }
+    void close() override {}
+    void discardInput() override { stale.clear(); }
+    bool write(const Bytes &frame, std::chrono::milliseconds) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_requests.push_back(frame);
+        }
+        m_reply = script ? script(frame) : TFakeReply{};
+        m_delivered = 0;
+        return true;
+    }
+    bool readSome(Bytes &buffer, std::size_t maxCount, std::chrono::milliseconds timeout) override
+    {
+        if (!stale.empty()) {
+            buffer.insert(buffer.end(), stale.begin(), stale.end());
+            stale.clear();
+            return true;
+        }
+        if (m_reply.readError != 0) {
+            m_lastError = m_reply.readError;
+            return false;
+        }
+        if (m_delivered >= m_reply.bytes.size()) {
+            std::this_thread::sleep_for(timeout);
+            return true;
+        }
+        const std::size_t piece = std::max<std::size_t>(1, m_reply.bytes.size() / m_reply.pieces);
+        const std::size_t n = std::min({piece, maxCount, m_reply.bytes.size() - m_delivered});
+        const auto from = m_reply.bytes.begin() + static_cast<std::ptrdiff_t>(m_delivered);
+        buffer.insert(buffer.end(), from, from + static_cast<std::ptrdiff_t>(n));
+        m_delivered += n;
+        return true;
+    }
     std::uint32_t lastError() const override { return m_lastError; }
-    void interrupt() override;
+    void interrupt() override {} // the worker's shutdown is tested on a real port
 
 private:
-    bool sleepFor(std::chrono::milliseconds duration); // false when interrupted, with the error set
-
-    std::shared_ptr<TFakeLine> m_line;
-    bool m_open = false;
+    mutable std::mutex m_mutex; // what the test reads while the worker runs
+    std::vector<Bytes> m_requests;
+    std::vector<std::string> m_names;
     TFakeReply m_reply;
     std::size_t m_delivered = 0;
     std::uint32_t m_lastError = 0;
-    std::mutex m_sleepMutex;
-    std::condition_variable m_sleepCond;
-    bool m_interrupted = false;
 };
 
-// An identification answer of the given fields.
-Bytes IdentAnswer(std::uint16_t sw, std::uint16_t hw, std::uint16_t chunk, std::uint64_t serial);
 // A frame of a command and payload.
-Bytes Frame(std::uint8_t command, const Bytes &payload);
+inline Bytes Frame(std::uint8_t command, const Bytes &payload)
+{
+    TRawPacket packet;
+    packet.Build(command, payload);
+    return packet.Data();
+}
+
+// An identification answer of the given fields, low bytes first.
+inline Bytes IdentAnswer(const TDeviceIdentity &identity)
+{
+    Bytes payload;
+    for (const unsigned word : {identity.softwareVersion, identity.hardwareCode, identity.chunkSize})
+        payload.insert(payload.end(), {static_cast<std::uint8_t>(word & 0xFF), static_cast<std::uint8_t>(word >> 8)});
+    for (int i = 0; i < 8; ++i)
+        payload.push_back(static_cast<std::uint8_t>(identity.serialNumber >> (8 * i)));
+    return Frame(cmdIdentify, payload);
+}

@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -15,49 +18,30 @@ using namespace std::chrono_literals;
 namespace {
 
 // The master side of a pseudo-terminal; the port under test opens the slave.
-class TPty {
-public:
+struct TPty {
     TPty()
     {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        ::grantpt(m_master);
-        ::unlockpt(m_master);
-        char name[128];
-        ::ptsname_r(m_master, name, sizeof name);
-        m_path = name;
+        ::grantpt(master);
+        ::unlockpt(master);
+        path = ::ptsname(master);
     }
-    ~TPty() { CloseMaster(); }
-
-    void Send(const Bytes &bytes) { ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-    void CloseMaster()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-        m_master = -1;
-    }
-    const std::string &Path() const { return m_path; }
+    ~TPty() { ::close(master); }
     // The line speed the slave is set to, as the master sees it.
     speed_t Speed() const
     {
         termios tio{};
-        ::tcgetattr(m_master, &tio);
+        ::tcgetattr(master, &tio);
         return ::cfgetospeed(&tio);
     }
 
-private:
-    int m_master = -1;
-    std::string m_path;
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    std::string path;
 };
-
-auto elapsedSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::steady_clock::now() - start;
-}
 
 // A port open on a fresh pseudo-terminal.
 class PosixSerialPort : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(port->open(pty.Path())); }
+    void SetUp() override { ASSERT_TRUE(port->open(pty.path)); }
 
     TPty pty;
     std::unique_ptr<ISerialPort> port = CreateSerialPort();
@@ -65,151 +49,104 @@ protected:
 
 } // namespace
 
-TEST_F(PosixSerialPort, MissingPortFailsWithTheSystemText)
-{
-    auto missing = CreateSerialPort();
-    EXPECT_FALSE(missing->open(DeviceName("COM16-missing")));
-    EXPECT_EQ(missing->lastError(), std::uint32_t(ENOENT));
-    EXPECT_EQ(SystemErrorText(missing->lastError()), "Нет такого файла или устройства");
-}
-
-TEST_F(PosixSerialPort, SecondUserIsRefusedAsBusy)
-{
-    auto second = CreateSerialPort();
-    EXPECT_FALSE(second->open(pty.Path()));
-    EXPECT_EQ(second->lastError(), std::uint32_t(EBUSY));
-    port->close();
-    EXPECT_TRUE(second->open(pty.Path()));
-    EXPECT_TRUE(IsPortBusyError(EBUSY));
-}
-
-TEST(PosixSerialPortName, OnlyATerminalIsOpenedAsAPort)
+TEST_F(PosixSerialPort, RefusedOpensFailWithTheSystemsCode)
 {
     // A file given as a port name is neither opened as one nor written to.
     const std::string file = ::testing::TempDir() + "/configurator-not-a-port.cfg";
-    std::FILE *out = std::fopen(file.c_str(), "w");
-    ASSERT_NE(out, nullptr);
-    std::fputs("<config/>", out);
-    std::fclose(out);
-    auto port = CreateSerialPort();
-    EXPECT_FALSE(port->open(file));
-    EXPECT_EQ(port->lastError(), std::uint32_t(ENOTTY));
+    std::ofstream(file) << "<config/>";
+    const struct {
+        const char *what;
+        std::string name;
+        std::optional<int> baudRate;
+        int error;
+    } cases[] = {
+        {"missing", DeviceName("COM16-missing"), std::nullopt, ENOENT},
+        {"held by another user", pty.path, std::nullopt, EBUSY},
+        {"a file", file, std::nullopt, ENOTTY},
+        {"speed not offered", pty.path, 12345, EINVAL},
+    };
+    for (const auto &c : cases) {
+        auto second = CreateSerialPort();
+        second->setBaudRate(c.baudRate);
+        EXPECT_FALSE(second->open(c.name)) << c.what;
+        EXPECT_EQ(second->lastError(), std::uint32_t(c.error)) << c.what;
+    }
+    EXPECT_EQ(SystemErrorText(ENOENT), "Нет такого файла или устройства");
     TPortThread worker(nullptr, CreateSerialPort());
     worker.SetPortName(file);
     EXPECT_FALSE(worker.Identify().present);
-    char text[32] = {};
-    out = std::fopen(file.c_str(), "r");
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(std::fread(text, 1, sizeof text - 1, out), 9u);
-    std::fclose(out);
-    EXPECT_STREQ(text, "<config/>");
+    std::ifstream in(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "<config/>");
     std::remove(file.c_str());
+    // The busy port is free again once its user closes it.
+    port->close();
+    EXPECT_TRUE(CreateSerialPort()->open(pty.path));
 }
 
-TEST_F(PosixSerialPort, CompleteFrameEndsTheReadWithoutWaitingForTheGap)
+TEST_F(PosixSerialPort, ReadEndsAtACompleteFrameAtTheGapOrAtAHangUp)
 {
     TRawPacket frame;
     frame.Build(cmdKeyReadPoll, {1, 2, 3});
-    pty.Send(frame.Data());
-    const TLinkTimeouts slow{5000ms, 2000ms, 1000ms};
+    const struct {
+        const char *what;
+        Bytes sent;
+        TLinkTimeouts timeouts;
+    } cases[] = {
+        {"complete frame, without waiting for the gap", frame.Data(), {5000ms, 2000ms, 1000ms}},
+        {"incomplete frame", {0xCA, 0x05, 0x00, 0x01}, {5000ms, 100ms, 1000ms}},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(::write(pty.master, c.sent.data(), c.sent.size()), ssize_t(c.sent.size()));
+        Bytes answer;
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(ReadAnswer(*port, answer, c.timeouts)) << c.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << c.what;
+        EXPECT_EQ(answer, c.sent) << c.what;
+    }
+    ::close(std::exchange(pty.master, -1)); // the device went away: an error at once, not a time-out
     Bytes answer;
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(ReadAnswer(*port, answer, slow));
-    EXPECT_LT(elapsedSince(start), 1500ms);
-    EXPECT_EQ(answer, frame.Data());
-}
-
-TEST_F(PosixSerialPort, IncompleteFrameEndsAtTheGap)
-{
-    pty.Send({0xCA, 0x05, 0x00, 0x01});
-    Bytes answer;
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(ReadAnswer(*port, answer, {5000ms, 100ms, 1000ms}));
-    EXPECT_LT(elapsedSince(start), 2000ms);
-    EXPECT_EQ(answer, (Bytes{0xCA, 0x05, 0x00, 0x01}));
-}
-
-TEST_F(PosixSerialPort, StaleBytesFromBeforeTheOpenAreDropped)
-{
-    port->close();
-    pty.Send({0x00, 0x11});
-    std::this_thread::sleep_for(50ms);
-    ASSERT_TRUE(port->open(pty.Path()));
-    Bytes answer;
-    ASSERT_TRUE(ReadAnswer(*port, answer, {200ms, 50ms, 100ms}));
-    EXPECT_TRUE(answer.empty());
-}
-
-TEST_F(PosixSerialPort, HangUpMidReadIsAnErrorAtOnce)
-{
-    std::thread unplug([&] {
-        std::this_thread::sleep_for(100ms);
-        pty.CloseMaster();
-    });
-    Bytes answer;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ReadAnswer(*port, answer, {3000ms, 200ms, 1000ms}));
-    EXPECT_LT(elapsedSince(start), 1500ms);
+    EXPECT_FALSE(ReadAnswer(*port, answer, {5000ms, 2000ms, 1000ms}));
     EXPECT_EQ(port->lastError(), std::uint32_t(EIO));
-    unplug.join();
 }
 
-TEST_F(PosixSerialPort, InterruptEndsABlockedRead)
+TEST(PosixSerialRead, WorkerShutsDownPromptlyWhileNoDeviceAnswers)
 {
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(100ms);
-        port->interrupt();
-    });
-    Bytes answer;
+    TPty pty;
+    auto worker = std::make_unique<TPortThread>(nullptr, CreateSerialPort(), TPortOptions{{}, 1ms}); // 3 s reads
+    worker->SetPortName(pty.path);
+    std::this_thread::sleep_for(100ms); // a poll is waiting for its answer now
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(port->readSome(answer, 256, 5000ms));
-    EXPECT_LT(elapsedSince(start), 2000ms);
-    stopper.join();
-    EXPECT_FALSE(port->open(pty.Path())); // stays interrupted
+    worker.reset();
+    // Far inside the bound of a whole exchange (4.5 s): the wait is interrupted.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
-TEST(PosixSerialSpeed, ChosenSpeedIsSetAtOpenAndNoneKeepsTheSystems)
+TEST(PosixSerialSpeed, WorkerSetsTheChosenSpeedAndReopensTheHeldPortWhenItChanges)
 {
+    TPty pty;
+    TPortThread worker(nullptr, CreateSerialPort(), TPortOptions{{20ms}, 1h});
+    worker.SetPortName(pty.path);
     const struct {
         std::optional<int> baudRate;
         speed_t expected;
     } cases[] = {
         {std::nullopt, B38400}, // the pseudo-terminal's own speed
         {9600, B9600},
+        {19200, B19200},
         {57600, B57600},
         {115200, B115200},
     };
     for (const auto &c : cases) {
-        TPty pty;
-        auto port = CreateSerialPort();
-        port->setBaudRate(c.baudRate);
-        ASSERT_TRUE(port->open(pty.Path())) << c.baudRate.value_or(0);
+        worker.SetBaudRate(c.baudRate);
+        EXPECT_EQ(worker.BaudRate(), c.baudRate);
+        worker.Identify(); // nothing answers; the port stays open at its speed
         EXPECT_EQ(pty.Speed(), c.expected) << c.baudRate.value_or(0);
     }
 }
 
-TEST(PosixSerialSpeed, SpeedNotOfferedIsRefused)
+TEST(PosixDeviceName, PrefixesPlainNamesOnly)
 {
-    TPty pty;
-    auto port = CreateSerialPort();
-    port->setBaudRate(12345);
-    EXPECT_FALSE(port->open(pty.Path()));
-    EXPECT_EQ(port->lastError(), std::uint32_t(EINVAL));
-}
-
-TEST(PosixSerialSpeed, WorkerReopensTheHeldPortWithANewSpeed)
-{
-    TPty pty;
-    TPortOptions options;
-    options.pollInterval = 1h;
-    options.timeouts.readTotal = 20ms;
-    TPortThread worker(nullptr, CreateSerialPort(), options);
-    worker.SetPortName(pty.Path());
-    worker.SetBaudRate(19200);
-    worker.Identify(); // nothing answers; the port stays open
-    EXPECT_EQ(pty.Speed(), B19200);
-    worker.SetBaudRate(115200);
-    EXPECT_EQ(worker.BaudRate(), 115200);
-    worker.Identify();
-    EXPECT_EQ(pty.Speed(), B115200);
+    EXPECT_EQ(DeviceName("COM16"), "/dev/COM16");
+    EXPECT_EQ(DeviceName("/dev/pts/3"), "/dev/pts/3");
+    EXPECT_EQ(DeviceName(""), "");
 }

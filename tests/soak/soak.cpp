@@ -10,13 +10,10 @@
 #include "tools/cli/device_session.h"
 #include "tools/simulator/pty_server.h"
 
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <map>
 #include <random>
 #include <thread>
 
@@ -27,9 +24,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // Short time-outs keep the soak quick; the rules are the program's.
-constexpr auto kReadTotal = 30ms;
-constexpr auto kReadGap = 10ms;
-constexpr auto kWriteTotal = 30ms;
+constexpr TLinkTimeouts kTimeouts{30ms, 10ms, 30ms};
 
 // Pauses are the workflows' own business; the soak spends no time in them.
 class TQuickLink : public IDeviceLink {
@@ -56,39 +51,19 @@ long residentKilobytes()
 }
 
 // Late answers leave repeated requests queued at the device, so a workflow may
-// end before the device has seen all it was sent. The device is caught up
-// when it has answered as many requests as were sent in all; a pulled plug
-// may swallow some, which the count then forgets after a bounded wait.
-class TDeviceClock {
-public:
-    explicit TDeviceClock(const TPtyServer &server) : m_server(server) {}
-    void WaitForDevice(int requestsSent)
-    {
-        m_sent += requestsSent;
-        const auto deadline = std::chrono::steady_clock::now() + 300ms;
-        while (m_server.Exchanges() + m_lost < m_sent) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                m_lost = m_sent - m_server.Exchanges();
-                return;
-            }
-            std::this_thread::sleep_for(1ms);
-        }
-    }
-
-private:
-    const TPtyServer &m_server;
-    int m_sent = 0;
-    int m_lost = 0;
-};
-
-Bytes readFile(const std::filesystem::path &path)
+// end before the device has seen all it was sent. The device is caught up when
+// it has answered as many requests as were sent in all; a pulled plug may
+// swallow some, which the count then forgets after a bounded wait.
+void waitForDevice(const TPtyServer &server, int &sent, int requests)
 {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    sent += requests;
+    const auto deadline = std::chrono::steady_clock::now() + 300ms;
+    while (server.Exchanges() < sent && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    sent = std::min(sent, server.Exchanges());
 }
 
 struct TSample {
-    const char *name;
     std::uint16_t hw, sw;
     std::vector<Bytes> images;        // what the device holds
     TConfigModelPtr settings;         // what is written to it
@@ -96,10 +71,23 @@ struct TSample {
     std::vector<Bytes> writtenImages; // what a write leaves in the device
 };
 
-struct TCounts {
-    int workflows = 0, reads = 0, writes = 0, succeeded = 0, failed = 0, lostData = 0, tooSlow = 0, unplugs = 0;
-    std::map<std::string, int> messages;
-};
+TSample loadSample(const std::filesystem::path &catalogue, const std::string &name, std::uint16_t hw, std::uint16_t sw)
+{
+    const auto folder = catalogue / "samples";
+    TSample sample{hw, sw, {}, LoadSettingsFile((folder / ("transmitter-" + name + ".cfg")).string(), catalogue)};
+    // XML devices send their own texts: what counts is the values in them.
+    for (int block = 0; name == "xml" && block < 2; ++block) {
+        std::ifstream in(folder / ("transmitter-xml-block" + std::to_string(block) + ".xml"), std::ios::binary);
+        sample.images.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (sample.images.empty())
+        sample.images = EncodeBlocks(*sample.settings);
+    const TConfigModelPtr direct = CreateConfigModel(catalogue, hw, sw);
+    DecodeBlocks(*direct, sample.images);
+    sample.readImages = EncodeBlocks(*direct);
+    sample.writtenImages = EncodeBlocks(*sample.settings);
+    return sample;
+}
 
 } // namespace
 
@@ -109,77 +97,48 @@ int main(int argc, char **argv)
     const auto budget = std::chrono::seconds(argc > 2 ? std::atoi(argv[2]) : 240);
     const std::filesystem::path catalogue = CATALOGUE_DIR;
     RegisterConfigModels();
-
-    std::vector<TSample> samples;
-    {
-        auto binary = LoadSettingsFile((catalogue / "samples/transmitter-binary.cfg").string(), catalogue);
-        samples.push_back({"binary", 5, 300, EncodeBlocks(*binary), binary, {}, {}});
-        auto xmlSettings = LoadSettingsFile((catalogue / "samples/transmitter-xml.cfg").string(), catalogue);
-        std::vector<Bytes> texts;
-        for (int block = 0; block < 2; ++block)
-            texts.push_back(readFile(catalogue / ("samples/transmitter-xml-block" + std::to_string(block) + ".xml")));
-        samples.push_back({"xml", 7, 120, texts, xmlSettings, {}, {}});
-        for (TSample &sample : samples) {
-            // XML devices send their own texts: what counts is the values in them.
-            const TConfigModelPtr direct = CreateConfigModel(catalogue, sample.hw, sample.sw);
-            DecodeBlocks(*direct, sample.images);
-            sample.readImages = EncodeBlocks(*direct);
-            sample.writtenImages = EncodeBlocks(*sample.settings);
-        }
-    }
+    TSample samples[] = {loadSample(catalogue, "binary", 5, 300), loadSample(catalogue, "xml", 7, 120)};
 
     std::mt19937 random(20261206);
     TSimulatedDevice device;
     TPtyServer server(device);
     std::string error;
-    const std::string link = (std::filesystem::temp_directory_path() / ("configurator-soak-" + std::to_string(::getpid())))
-                                 .string();
-    if (!server.Start(&error) || !server.SetLink(link, &error)) {
+    const auto link = std::filesystem::temp_directory_path() / ("configurator-soak-" + std::to_string(::getpid()));
+    if (!server.Start(&error) || !server.SetLink(link.string(), &error)) {
         std::cerr << "soak: " << error << "\n";
         return 2;
     }
-    // Faults, about one exchange in four; the pulled plug is handled apart.
+    // Faults, about one exchange in six, drops and corruptions twice as often; the pulled plug is handled apart.
+    const TFault faults[] = {TFault::Drop, TFault::Corrupt, TFault::Truncate, TFault::Trailing,
+                             TFault::Late, TFault::Corrupt, TFault::Drop};
     std::uniform_int_distribution<int> faultDice(0, 41);
     server.SetFaultScript([&](const TExchangeInfo &) {
-        switch (faultDice(random)) {
-        case 0: return TFault::Drop;
-        case 1: return TFault::Corrupt;
-        case 2: return TFault::Truncate;
-        case 3: return TFault::Trailing;
-        case 4: return TFault::Late;
-        case 5: return TFault::Corrupt;
-        case 6: return TFault::Drop;
-        default: return TFault::None;
-        }
+        const auto dice = static_cast<std::size_t>(faultDice(random));
+        return dice < std::size(faults) ? faults[dice] : TFault::None;
     });
     TFaultPlan plan;
     plan.lateBy = 40ms; // past the read time-out
     server.SetPlan(plan);
 
-    TPortOptions options;
-    options.timeouts = {kReadTotal, kReadGap, kWriteTotal};
-    options.pollInterval = 1h;
-    TDeviceSession session(link, CreateSerialPort(), options);
-
-    TCounts counts;
-    TDeviceClock clock(server);
+    TDeviceSession session(link.string(), CreateSerialPort(), TPortOptions{kTimeouts, 1h});
+    int workflows = 0, reads = 0, failed = 0, lostData = 0, tooSlow = 0, unplugs = 0, sent = 0;
     const long memoryBefore = residentKilobytes();
     long memoryAfterWarmUp = 0;
     const auto start = std::chrono::steady_clock::now();
     // A workflow gives up after its attempts; each attempt waits at most the write and the read time-outs.
-    const auto slowest = 50 * (kWriteTotal + kReadTotal) * 6 + 2s;
+    const auto slowest = 50 * (kTimeouts.writeTotal + kTimeouts.readTotal) * 6 + 2s;
 
-    while (counts.workflows < total && std::chrono::steady_clock::now() - start < budget) {
-        TSample &sample = samples[static_cast<std::size_t>(counts.workflows % 2)];
+    while (workflows < total && std::chrono::steady_clock::now() - start < budget) {
+        TSample &sample = samples[workflows % 2];
         device.SetIdentity(sample.hw, sample.sw);
         device.SetBlocks(sample.images);
         const TDeviceState state{true, 64, sample.hw, sample.sw};
         TQuickLink quick(session.Port());
-        const bool reading = (counts.workflows / 2) % 2 == 0;
+        const bool reading = (workflows / 2) % 2 == 0;
         // Now and then the plug is pulled during the workflow and put back soon after.
         std::thread unplugger;
         if (random() % 40 == 0) {
-            ++counts.unplugs;
+            ++unplugs;
             unplugger = std::thread([&server, delay = random() % 20] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(delay));
                 server.Unplug();
@@ -189,57 +148,42 @@ int main(int argc, char **argv)
         }
         const auto began = std::chrono::steady_clock::now();
         try {
+            // Success means exactly the device's values.
+            bool same = false;
             if (reading) {
-                ++counts.reads;
-                const TConfigModelPtr model = ReadConfiguration(quick, state, "", catalogue, nullptr);
-                // Success means exactly the device's values.
-                if (EncodeBlocks(*model) != sample.readImages) {
-                    ++counts.lostData;
-                    std::cout << "  workflow " << counts.workflows << " (" << sample.name << " read): values differ\n";
-                }
+                ++reads;
+                same = EncodeBlocks(*ReadConfiguration(quick, state, "", catalogue, nullptr)) == sample.readImages;
             } else {
-                ++counts.writes;
                 device.SetBlocks(std::vector<Bytes>(sample.images.size()));
                 WriteConfiguration(quick, sample.settings.get(), state, "", nullptr);
-                clock.WaitForDevice(quick.requests);
-                quick.requests = 0;
-                if (device.Blocks() != sample.writtenImages) {
-                    ++counts.lostData;
-                    std::cout << "  workflow " << counts.workflows << " (" << sample.name << " write): device differs\n";
-                }
+                waitForDevice(server, sent, std::exchange(quick.requests, 0));
+                same = device.Blocks() == sample.writtenImages;
             }
-            ++counts.succeeded;
+            if (!same)
+                std::cout << "  workflow " << workflows << " lost data (" << ++lostData << " so far)\n";
         } catch (const EError &e) {
-            ++counts.failed;
-            ++counts.messages[e.what()];
-            std::cout << "  workflow " << counts.workflows << " (" << sample.name << (reading ? " read" : " write")
-                      << ", " << quick.requests << " requests): " << e.what() << "\n";
+            ++failed;
+            std::cout << "  workflow " << workflows << " (" << (reading ? "read" : "write") << ", " << quick.requests
+                      << " requests): " << e.what() << "\n";
         }
         if (unplugger.joinable())
             unplugger.join();
-        clock.WaitForDevice(quick.requests);
-        if (std::chrono::steady_clock::now() - began > slowest)
-            ++counts.tooSlow;
-        ++counts.workflows;
-        if (counts.workflows == 100)
+        waitForDevice(server, sent, quick.requests);
+        tooSlow += std::chrono::steady_clock::now() - began > slowest;
+        if (++workflows == 100)
             memoryAfterWarmUp = residentKilobytes();
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
     const long memoryAfter = residentKilobytes();
     server.Stop();
-
-    std::cout << "soak: " << counts.workflows << " workflows (" << counts.reads << " reads, " << counts.writes
-              << " writes) in " << static_cast<int>(seconds) << " s; " << server.FaultsInjected()
-              << " faults injected and " << counts.unplugs << " unplugs survived; " << counts.succeeded
-              << " succeeded, " << counts.failed << " failed with their message; " << counts.lostData
-              << " lost data; " << counts.tooSlow << " too slow; memory " << memoryBefore << " -> "
-              << memoryAfterWarmUp << " -> " << memoryAfter << " KiB\n";
-    for (const auto &[message, n] : counts.messages)
-        std::cout << "  " << n << " x " << message << "\n";
+    std::cout << "soak: " << workflows << " workflows (" << reads << " reads, " << workflows - reads << " writes) in "
+              << seconds.count() << " s; " << server.FaultsInjected() << " faults injected and " << unplugs
+              << " unplugs survived; " << workflows - failed << " succeeded, " << failed
+              << " failed with their message; " << lostData << " lost data; " << tooSlow << " too slow; memory "
+              << memoryBefore << " -> " << memoryAfterWarmUp << " -> " << memoryAfter << " KiB\n";
     // Memory may settle during the first workflows; after that it must stay flat.
     const bool grew = memoryAfterWarmUp > 0 && memoryAfter - memoryAfterWarmUp > 8 * 1024;
     if (grew)
         std::cout << "soak: memory grew\n";
-    const bool ok = counts.lostData == 0 && counts.tooSlow == 0 && !grew && counts.workflows >= std::min(total, 100);
-    return ok ? 0 : 1;
+    return lostData == 0 && tooSlow == 0 && !grew && workflows >= std::min(total, 100) ? 0 : 1;
 }
