@@ -5,15 +5,10 @@
 const std::filesystem::path kSampleCatalogue = std::filesystem::path(CATALOGUE_DIR);
 const char *const kSamplePassword = "2468";
 
-std::string SamplePath(const std::string &name)
-{
-    return (kSampleCatalogue / "samples" / name).string();
-}
-
 TConfigModelPtr LoadSample(const std::string &name, const std::vector<std::string> &overrides)
 {
     RegisterConfigModels();
-    TConfigModelPtr model = LoadSettingsFile(SamplePath(name), kSampleCatalogue);
+    TConfigModelPtr model = LoadSettingsFile((kSampleCatalogue / "samples" / name).string(), kSampleCatalogue);
     for (const std::string &assignment : overrides)
         ApplyOverride(*model, ParseOverride(assignment));
     return model;
@@ -31,14 +26,6 @@ void TServedDevice::Serve(TDeviceConfig config)
     server = std::make_unique<TPtyServer>(*device);
     std::string error;
     ASSERT_TRUE(server->Start(&error)) << error;
-}
-
-void TServedDevice::ServeSample(std::vector<Bytes> blocks)
-{
-    TDeviceConfig config;
-    config.password = PasswordOfDigits(kSamplePassword);
-    config.blocks = std::move(blocks);
-    Serve(std::move(config));
 }
 
 TDeviceState TServedDevice::State() const

@@ -15,9 +15,7 @@ extern const std::filesystem::path kSampleCatalogue;
 // The password of every served sample device.
 extern const char *const kSamplePassword;
 
-// A settings file of the catalogue's samples folder.
-std::string SamplePath(const std::string &name);
-// A sample loaded with these NAME=VALUE parameters set.
+// A settings file of the catalogue's samples folder loaded with these NAME=VALUE parameters set.
 TConfigModelPtr LoadSample(const std::string &name, const std::vector<std::string> &overrides = {});
 std::vector<Bytes> SampleImages(const std::string &name, const std::vector<std::string> &overrides = {});
 
@@ -26,8 +24,6 @@ class TServedDevice {
 protected:
     // Serves a new device of this configuration in place of the one before.
     void Serve(TDeviceConfig config);
-    // The binary sample's device (hw 5, sw 300) holding these blocks, with the sample password.
-    void ServeSample(std::vector<Bytes> blocks);
     TDeviceState State() const;
 
     std::unique_ptr<TSimulatedDevice> device;

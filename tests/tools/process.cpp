@@ -1,9 +1,10 @@
 #include "tests/tools/process.h"
 
 #include <csignal>
-#include <utility>
 #include <thread>
+#include <utility>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,20 +12,19 @@
 TChildProcess::TChildProcess(const std::vector<std::string> &argv, bool withErrors)
 {
     int fds[2];
-    if (::pipe(fds) != 0)
+    // Close-on-exec keeps both ends out of the program and of other children.
+    if (::pipe2(fds, O_CLOEXEC) != 0)
         return;
+    std::vector<char *> args;
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(fds[1], STDOUT_FILENO);
         if (withErrors)
             ::dup2(fds[1], STDERR_FILENO);
-        ::close(fds[0]);
-        ::close(fds[1]);
-        std::vector<char *> args;
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
+        ::execvp(args[0], args.data());
         ::_exit(127);
     }
     ::close(fds[1]);
@@ -33,12 +33,9 @@ TChildProcess::TChildProcess(const std::vector<std::string> &argv, bool withErro
 
 TChildProcess::~TChildProcess()
 {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-    if (m_out >= 0)
-        ::close(m_out);
+    Signal(SIGKILL);
+    Wait(std::chrono::seconds(5));
+    ::close(m_out);
 }
 
 bool TChildProcess::ReadMore(std::chrono::steady_clock::time_point deadline)
@@ -49,10 +46,9 @@ bool TChildProcess::ReadMore(std::chrono::steady_clock::time_point deadline)
         return false;
     char chunk[512];
     const ssize_t n = ::read(m_out, chunk, sizeof chunk);
-    if (n <= 0)
-        return false;
-    m_buffer.append(chunk, static_cast<std::size_t>(n));
-    return true;
+    if (n > 0)
+        m_buffer.append(chunk, static_cast<std::size_t>(n));
+    return n > 0;
 }
 
 std::string TChildProcess::ReadLine(std::chrono::milliseconds timeout)
@@ -67,6 +63,14 @@ std::string TChildProcess::ReadLine(std::chrono::milliseconds timeout)
     return line;
 }
 
+std::string TChildProcess::ReadToEnd(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (ReadMore(deadline)) {
+    }
+    return std::exchange(m_buffer, std::string());
+}
+
 void TChildProcess::Signal(int signal)
 {
     if (m_pid > 0)
@@ -76,37 +80,20 @@ void TChildProcess::Signal(int signal)
 int TChildProcess::Wait(std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (m_pid > 0) {
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
+    int status = 0;
+    while (m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) != m_pid) {
         if (std::chrono::steady_clock::now() > deadline)
             return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return -1;
-}
-
-std::string TChildProcess::ReadToEnd(std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (ReadMore(deadline)) {
-    }
-    return std::exchange(m_buffer, std::string());
+    if (std::exchange(m_pid, -1) <= 0)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 TRunResult RunProgram(const std::vector<std::string> &argv, std::chrono::milliseconds timeout)
 {
-    std::string command = "exec";
-    for (const auto &a : argv) {
-        std::string quoted = "'";
-        for (char c : a)
-            quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-        command += " " + quoted + "'";
-    }
-    TChildProcess child({"/bin/sh", "-c", command + " 2>&1"});
+    TChildProcess child(argv, true);
     std::string output = child.ReadToEnd(timeout);
     return {child.Wait(timeout), output};
 }

@@ -7,7 +7,7 @@
 // A program run by a test: its standard output is read through a pipe.
 class TChildProcess {
 public:
-    // withErrors: standard error joins standard output.
+    // argv[0] is looked up on PATH; withErrors: standard error joins standard output.
     explicit TChildProcess(const std::vector<std::string> &argv, bool withErrors = false);
     ~TChildProcess();
 
