@@ -1,14 +1,6 @@
 // In-place editing through the grid's edit link.
-#include "editors/int_spin.h"
-#include "editors/vteditor.h"
 #include "tests/app/gui_fixture.h"
 #include "tests/model/value_cases.h"
-#include "workflow/workflow.h"
-
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QTest>
 
 namespace {
 
@@ -20,154 +12,103 @@ protected:
         OpenSettings(kGuiSettings);
         ASSERT_TRUE(errors.empty());
     }
-
-    std::string Value(const char *path) { return window->VST1->Tree().Data(Find(path)).Value.Text(); }
-    void Enter(QWidget *editor)
-    {
-        QTest::keyClick(editor, Qt::Key_Return);
-        Settle();
-    }
+    TIntSpinEdit *Spin(const char *path) { return qobject_cast<TIntSpinEdit *>(StartEditing(Find(path))); }
 };
 
 } // namespace
 
-TEST_F(EditorTest, ListsShowTheChoiceAndStoreTheChosenEntrysValue)
+TEST_F(EditorTest, ListsShowTheChoiceAndStoreTheChosenEntrysValueAndSwitchElements)
 {
     const struct {
         const char *path;
         const char *preset; // none: the settings' value
-        int count;
-        int current;
-        const char *currentText;
-        int chosen;
+        const char *current;
+        const char *chosen;
         const char *stored;
-        const char *shown;
+        bool grey; // element 1, switched off by its "Вкл", afterwards
     } cases[] = {
-        {"B/Флаг", nullptr, 2, 1, "Да", 0, "0", "Нет"},
+        {"B/Флаг", nullptr, "Да", "Нет", "0", true},
         // Any text but "0" selects "Да" in the list, though the cell shows "Да" for "1" only.
-        {"B/Флаг", "2", 2, 1, "Да", 1, "1", "Да"},
-        {"B/Режим", nullptr, 3, 2, "Авто", 1, "1", "Вкл"},
+        {"B/Флаг", "2", "Да", "Да", "1", true},
+        {"B/Режим", nullptr, "Авто", "Вкл", "1", true},
         // A value matching no choice selects nothing and stays as it was.
-        {"B/Режим", "9", 3, -1, "", -1, "9", ""},
+        {"B/Режим", "9", "", "", "9", true},
+        // An edited on/off switch switches its array element on and off.
+        {"B/Эл/Эл №1/Вкл", nullptr, "Нет", "Да", "1", false},
+        {"B/Эл/Эл №1/Вкл", nullptr, "Да", "Нет", "0", true},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " = " + (c.preset ? c.preset : "as read") + " → " + c.chosen);
         if (c.preset)
             window->VST1->Tree().Data(Find(c.path)).Value.SetText(c.preset);
         auto *list = qobject_cast<QComboBox *>(StartEditing(Find(c.path)));
-        ASSERT_NE(list, nullptr) << c.path;
-        EXPECT_EQ(list->count(), c.count) << c.path;
-        EXPECT_EQ(list->currentIndex(), c.current) << c.path;
-        EXPECT_EQ(list->currentText(), c.currentText) << c.path;
-        list->setCurrentIndex(c.chosen);
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->currentText(), c.current);
+        list->setCurrentIndex(list->findText(c.chosen));
         Enter(list);
-        EXPECT_EQ(Value(c.path), c.stored) << c.path;
-        EXPECT_EQ(Cell(Find(c.path)), c.shown) << c.path;
-        EXPECT_FALSE(window->VST1->EditLink()->Editing()) << c.path;
+        EXPECT_EQ(Value(c.path), c.stored);
+        EXPECT_EQ(Cell(Find(c.path)), c.chosen);
+        EXPECT_FALSE(window->VST1->EditLink()->Editing());
+        EXPECT_EQ(window->VST1->Tree().Data(Find("B/Эл/Эл №1")).Gray, c.grey);
     }
 }
 
-TEST_F(EditorTest, SpinEditorKeepsLimitsAndTheLowerOneWhenCleared)
+TEST_F(EditorTest, SpinEditorShowsAnyStoredNumberKeepsItsLimitsForTypingAndRefusesOtherTexts)
 {
-    auto *spin = qobject_cast<TIntSpinEdit *>(StartEditing(Find("B/Число")));
+    TIntSpinEdit *spin = Spin("B/Число");
     ASSERT_NE(spin, nullptr);
-    EXPECT_EQ(spin->Value(), 50);
-    EXPECT_EQ(spin->MinValue(), 5);
-    EXPECT_EQ(spin->MaxValue(), 100);
     spin->stepBy(100);
     EXPECT_EQ(spin->Value(), 100);
+    // Cleared, it takes the lower limit.
     spin->SetText(QString());
     window->VST1->EndEditNode();
     EXPECT_EQ(Value("B/Число"), "5");
-}
 
-TEST_F(EditorTest, SpinEditorShowsAndKeepsValuesOutsideItsLimitsAndTheWholeFourByteRange)
-{
+    // Values outside the limits and the whole four-byte range are shown and kept as stored.
     window->VST1->Tree().Data(Find("B/Число")).Value.SetText("500");
     for (const char *path : {"B/Без границ", "B/Число"}) {
+        SCOPED_TRACE(path);
         const std::string before = Value(path);
-        auto *spin = qobject_cast<TIntSpinEdit *>(StartEditing(Find(path)));
-        ASSERT_NE(spin, nullptr) << path;
-        EXPECT_EQ(spin->Text().toStdString(), before) << path;
+        spin = Spin(path);
+        ASSERT_NE(spin, nullptr);
+        EXPECT_EQ(spin->Text().toStdString(), before);
         window->VST1->EndEditNode();
-        EXPECT_EQ(Value(path), before) << path;
+        EXPECT_EQ(Value(path), before);
     }
-    EXPECT_EQ(Value("B/Без границ"), "4294967295");
-}
-
-TEST_F(EditorTest, NonIntegerValueRefusesToEditWithTheConversionMessage)
-{
-    window->VST1->Tree().Data(Find("B/Число")).Value.SetText("abc");
-    window->VST1->setCurrentIndex(window->VST1->Tree().IndexOf(Find("B/Число"), 1));
+    // A text that is no number opens no editor and says why.
+    window->VST1->Tree().Data(Find("B/Без границ")).Value.SetText("abc");
+    window->VST1->setCurrentIndex(window->VST1->Tree().IndexOf(Find("B/Без границ"), 1));
     ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }, 2000));
     EXPECT_EQ(errors[0], "'abc' is not a valid integer value.");
     EXPECT_FALSE(window->VST1->EditLink()->Editing());
 }
 
-TEST_F(EditorTest, EscapeKeepsTheValue)
+TEST_F(EditorTest, TextIsCutAt1023CharactersAndEscapeKeepsTheValue)
 {
-    auto *edit = qobject_cast<QLineEdit *>(StartEditing(Find("B/Строка")));
-    ASSERT_NE(edit, nullptr);
-    edit->setText("другое");
-    QTest::keyClick(edit, Qt::Key_Escape);
-    Settle();
-    EXPECT_EQ(Value("B/Строка"), "текст");
-    EXPECT_FALSE(window->VST1->EditLink()->Editing());
-}
-
-TEST_F(EditorTest, TextIsCutAt1023Characters)
-{
-    const struct {
-        int length;
-        int stored;
-    } cases[] = {{1023, 1023}, {1024, 1023}, {1500, 1023}};
-    for (const auto &c : cases) {
+    for (const int length : {1023, 1024}) {
         auto *edit = qobject_cast<QLineEdit *>(StartEditing(Find("B/Строка")));
         ASSERT_NE(edit, nullptr);
         edit->setMaxLength(5000);
-        edit->setText(QString(c.length, QChar(0x0416)));
+        edit->setText(QString(length, QChar(0x0416)));
         Enter(edit);
-        EXPECT_EQ(QString::fromStdString(Value("B/Строка")).size(), c.stored) << c.length;
-        window->VST1->setCurrentIndex(window->VST1->Tree().IndexOf(Find("B/Флаг"), 0));
-        Settle();
-        window->VST1->EndEditNode();
+        EXPECT_EQ(QString::fromStdString(Value("B/Строка")).size(), 1023) << length;
     }
+    QWidget *editor = Type("B/Строка", "другое");
+    QTest::keyClick(editor, Qt::Key_Escape);
+    Settle();
+    EXPECT_EQ(QString::fromStdString(Value("B/Строка")), QString(1023, QChar(0x0416)));
+    EXPECT_FALSE(window->VST1->EditLink()->Editing());
 }
 
-TEST_F(EditorTest, DeactivatorEditSwitchesTheElementsGrey)
+TEST_F(EditorTest, UpMovesToThePreviousNodeAcceptingTheEditAndShiftUpStays)
 {
-    PVirtualNode element = Find("B/Эл/Эл №1");
-    ASSERT_TRUE(window->VST1->Tree().Data(element).Gray);
-    auto *list = qobject_cast<QComboBox *>(StartEditing(Find("B/Эл/Эл №1/Вкл")));
-    ASSERT_NE(list, nullptr);
-    list->setCurrentIndex(1);
-    Enter(list);
-    EXPECT_EQ(Value("B/Эл/Эл №1/Вкл"), "1");
-    EXPECT_FALSE(window->VST1->Tree().Data(element).Gray);
-
-    list = qobject_cast<QComboBox *>(StartEditing(Find("B/Эл/Эл №1/Вкл")));
-    ASSERT_NE(list, nullptr);
-    list->setCurrentIndex(0);
-    Enter(list);
-    EXPECT_TRUE(window->VST1->Tree().Data(element).Gray);
-}
-
-TEST_F(EditorTest, UpMovesToThePreviousNodeAcceptingTheEdit)
-{
-    auto *edit = qobject_cast<QLineEdit *>(StartEditing(Find("B/Строка")));
-    ASSERT_NE(edit, nullptr);
-    edit->setText("новое");
-    QTest::keyClick(edit, Qt::Key_Up);
-    ASSERT_TRUE(WaitFor([&] { return window->VST1->EditLink()->EditedNode() == Find("B/Без границ"); }, 2000));
-    EXPECT_EQ(Value("B/Строка"), "новое");
-}
-
-TEST_F(EditorTest, ShiftUpStaysInTheEditor)
-{
-    auto *edit = qobject_cast<QLineEdit *>(StartEditing(Find("B/Строка")));
-    ASSERT_NE(edit, nullptr);
-    QTest::keyClick(edit, Qt::Key_Up, Qt::ShiftModifier);
+    QWidget *editor = Type("B/Строка", "новое");
+    QTest::keyClick(editor, Qt::Key_Up, Qt::ShiftModifier);
     Settle(50);
     EXPECT_EQ(window->VST1->EditLink()->EditedNode(), Find("B/Строка"));
+    QTest::keyClick(editor, Qt::Key_Up);
+    ASSERT_TRUE(WaitFor([&] { return window->VST1->EditLink()->EditedNode() == Find("B/Без границ"); }, 2000));
+    EXPECT_EQ(Value("B/Строка"), "новое");
 }
 
 TEST_F(WindowTest, EditorsTakeOnlyWhatTheFieldHoldsAndSayWhyNot)
@@ -186,31 +127,24 @@ TEST_F(WindowTest, EditorsTakeOnlyWhatTheFieldHoldsAndSayWhyNot)
     const auto &cases = ValueCases();
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const TValueCase &c = cases[i];
+        SCOPED_TRACE(c.typed);
         const std::string path = "B/" + ValueCaseCaption(i);
-        const std::string before = window->VST1->Tree().Data(Find(path)).Value.Text();
-        QWidget *editor = StartEditing(Find(path));
-        ASSERT_NE(editor, nullptr) << path;
-        if (auto *edit = qobject_cast<QLineEdit *>(editor))
-            edit->setText(QString::fromUtf8(c.typed));
-        else if (auto *spin = qobject_cast<TIntSpinEdit *>(editor))
-            spin->SetText(QString::fromUtf8(c.typed));
-        QTest::keyClick(editor, Qt::Key_Return);
-        Settle();
-        const std::string stored = window->VST1->Tree().Data(Find(path)).Value.Text();
+        const std::string before = Value(path);
+        EditText(path, QString::fromUtf8(c.typed));
         if (!c.message) {
-            EXPECT_FALSE(window->VST1->EditLink()->Editing()) << c.typed;
-            EXPECT_EQ(stored, c.typed);
+            EXPECT_FALSE(window->VST1->EditLink()->Editing());
+            EXPECT_EQ(Value(path), c.typed);
             continue;
         }
         // Refused: the editor stays open with the reason beside it, and Escape restores the value.
-        EXPECT_TRUE(window->VST1->EditLink()->Editing()) << c.typed;
+        EXPECT_TRUE(window->VST1->EditLink()->Editing());
         EXPECT_EQ(reason->text().toStdString(), ValueCaseCaption(i) + ": " + c.message);
-        EXPECT_EQ(stored, before) << c.typed;
+        EXPECT_EQ(Value(path), before);
         QTest::keyClick(window->VST1->EditLink()->Editor(), Qt::Key_Escape);
         Settle();
-        EXPECT_FALSE(window->VST1->EditLink()->Editing()) << c.typed;
-        EXPECT_EQ(window->VST1->Tree().Data(Find(path)).Value.Text(), before) << c.typed;
-        EXPECT_TRUE(reason->text().isEmpty()) << c.typed;
+        EXPECT_FALSE(window->VST1->EditLink()->Editing());
+        EXPECT_EQ(Value(path), before);
+        EXPECT_TRUE(reason->text().isEmpty());
     }
     EXPECT_TRUE(errors.empty());
 }

@@ -1,62 +1,15 @@
 #include "tests/app/gui_fixture.h"
 
-#include "app/error_box.h"
-#include "workflow/workflow.h"
-#include "editors/vteditor.h"
+#include "app/port_dialog.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QSettings>
-#include <QTest>
 
-const char *const kGuiDevice = R"(<devices><device hw="10" sw_low="1">
-  <block caption="B">
-    <item name="b" caption="Флаг" type="bool" size="1"/>
-    <item name="e" caption="Режим" type="mode" size="1"/>
-    <item name="d" caption="Дубль" type="dup" size="1"/>
-    <item name="u" caption="Неизвестный" type="nosuch" size="1"/>
-    <item name="i" caption="Число" size="2" min="5" max="100"/>
-    <item name="n" caption="Без границ" size="4"/>
-    <item name="s" caption="Строка" type="string" size="2000"/>
-    <item name="k" caption="Ключ" type="hex_array" size="3" readable=""/>
-    <item name="kd" caption="Ключ цифрами" type="dec_array" size="3" readable=""/>
-    <item name="ki" caption="Ключ числом" size="1" readable=""/>
-    <item name="on" caption="Вкл" type="bool" size="1" array="a" deactivator=""/>
-    <item name="v" caption="Значение" size="1" array="a"/>
-  </block>
-  <array name="a" caption="Эл" start="1" count="2"/>
-  <enum name="mode"><c value="0" caption="Выкл"/><!-- 3 was dropped --><c value="1" caption="Вкл"/><c value="2" caption="Авто"/></enum>
-  <enum name="dup"><c value="1" caption="Первый"/><c value="1" caption="Второй"/></enum>
-</device></devices>)";
+// Where the shared device descriptions and settings files of these tests lie.
+const std::filesystem::path kGuiData = GUI_DATA_DIR;
 
-const char *const kGuiSettings = R"(<?xml version="1.0" encoding="utf-8"?>
-<config hw="10" sw="1">
-  <b><value>1</value></b>
-  <e><value>2</value></e>
-  <d><value>1</value></d>
-  <u><value>77</value></u>
-  <i><value>50</value></i>
-  <n><value>4294967295</value></n>
-  <s><value>текст</value></s>
-  <k><value>0102FF</value></k>
-  <kd><value>9</value></kd>
-  <ki><value>7</value></ki>
-  <on><value a="1">0</value><value a="2">1</value></on>
-  <v><value a="1">3</value><value a="2">4</value></v>
-</config>)";
-
-const char *const kGuiXmlDevice = R"(<devices><device hw="11" format="xml">
-  <block caption="X">
-    <item name="Key" caption="Ключ" type="hex_array" readable=""/>
-    <item name="List" caption="Список">
-      <template array="el"><item name="F" caption="Поле" type="int" min="5"/></template>
-    </item>
-  </block>
-  <array name="el" caption="Элемент" min="1" max="2"/>
-</device></devices>)";
-
-const char *const kGuiXmlSettings = R"(<?xml version="1.0" encoding="utf-8"?>
-<config hw="11" sw="1"><Key>00</Key><List><el><F>5</F></el><el><F>6</F></el></List></config>)";
+const std::string kGuiSettings = ReadFile(kGuiData / "gui.cfg");
+const std::string kGuiXmlSettings = ReadFile(kGuiData / "guixml.cfg");
 
 void WindowTest::SetUp()
 {
@@ -67,8 +20,12 @@ void WindowTest::SetUp()
     SetMessageBoxHandler([this](TBoxKind kind, const QString &text) {
         (kind == TBoxKind::Error ? errors : kind == TBoxKind::Information ? informations : plains).push_back(text);
     });
-    dir.Write("gui.xml", kGuiDevice);
-    dir.Write("guixml.xml", kGuiXmlDevice);
+    SetSaveQuestionHandler([this](const QString &question) {
+        questions.push_back(question);
+        return answer;
+    });
+    for (const char *description : {"gui.xml", "guixml.xml"})
+        std::filesystem::copy_file(kGuiData / description, dir.Path() / description);
 }
 
 void WindowTest::TearDown()
@@ -76,6 +33,7 @@ void WindowTest::TearDown()
     window.reset();
     SetMessageBoxHandler({});
     SetSaveQuestionHandler({});
+    SetPortListerForTest({});
     Settle();
     std::filesystem::current_path(previousDir);
 }
@@ -116,22 +74,27 @@ PVirtualNode WindowTest::Find(const std::string &path)
 {
     TVstModel &tree = window->VST1->Tree();
     PVirtualNode node = nullptr;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find('/', start), path.size());
-        const std::string caption = path.substr(start, end - start);
-        PVirtualNode found = nullptr;
-        for (int i = 0; i < tree.ChildCount(node) && !found; ++i)
-            if (tree.Data(tree.Child(node, i)).Caption == caption)
-                found = tree.Child(node, i);
-        if (!found) {
+    for (const QString &caption : QString::fromStdString(path).split('/')) {
+        int i = 0;
+        while (i < tree.ChildCount(node) && tree.Data(tree.Child(node, i)).Caption != caption.toStdString())
+            ++i;
+        if (i == tree.ChildCount(node)) {
             ADD_FAILURE() << "no node " << path;
             return nullptr;
         }
-        node = found;
-        start = end + 1;
+        node = tree.Child(node, i);
     }
     return node;
+}
+
+std::string WindowTest::Value(const std::string &path)
+{
+    return window->VST1->Tree().Data(Find(path)).Value.Text();
+}
+
+QString WindowTest::Cell(PVirtualNode node, int column)
+{
+    return window->VST1->Tree().data(window->VST1->Tree().IndexOf(node, column)).toString();
 }
 
 QWidget *WindowTest::StartEditing(PVirtualNode node)
@@ -146,17 +109,41 @@ QWidget *WindowTest::StartEditing(PVirtualNode node)
     return window->VST1->EditLink()->Editor();
 }
 
-QString WindowTest::Cell(PVirtualNode node, int column)
+QWidget *WindowTest::Type(const std::string &path, const QString &text)
 {
-    return window->VST1->Tree().data(window->VST1->Tree().IndexOf(node, column)).toString();
+    QWidget *editor = StartEditing(Find(path));
+    if (auto *edit = qobject_cast<QLineEdit *>(editor))
+        edit->setText(text);
+    else if (auto *spin = qobject_cast<TIntSpinEdit *>(editor))
+        spin->SetText(text);
+    else if (auto *list = qobject_cast<QComboBox *>(editor))
+        list->setCurrentIndex(list->findText(text));
+    else
+        ADD_FAILURE() << path << " has no editor";
+    return editor;
+}
+
+void WindowTest::EditText(const std::string &path, const QString &text)
+{
+    if (QWidget *editor = Type(path, text))
+        Enter(editor);
+}
+
+void WindowTest::Enter(QWidget *editor)
+{
+    QTest::keyClick(editor, Qt::Key_Return);
+    Settle();
+}
+
+void WindowTest::PickMenuItem(const std::string &path)
+{
+    ASSERT_EQ(window->VST1GetPopupMenu(Find(path), 0), window->PopupMenu1) << path;
+    window->N3->trigger();
 }
 
 void WindowTest::Settle(int milliseconds)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    WaitFor([] { return false; }, milliseconds);
 }
 
 bool WindowTest::WaitFor(const std::function<bool()> &condition, int milliseconds)

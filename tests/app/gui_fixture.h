@@ -1,17 +1,26 @@
 #pragma once
 
+#include "app/error_box.h"
 #include "app/main.h"
+#include "app/protocol.h"
+#include "app/user_settings.h"
+#include "editors/int_spin.h"
+#include "editors/vteditor.h"
 #include "tests/tools/device_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QString>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
 
-#include <memory>
-#include <vector>
-
-// A window over a scratch catalogue, with its message boxes captured.
+// A window over a scratch catalogue, with its message boxes and questions captured.
 class WindowTest : public ::testing::Test, protected TServedDevice {
 protected:
     void SetUp() override;
@@ -27,9 +36,19 @@ protected:
     void OpenSettings(const std::string &text);
     // The node reached by captions separated by "/".
     PVirtualNode Find(const std::string &path);
+    std::string Value(const std::string &path);
+    QString Cell(PVirtualNode node, int column = 1);
+
     // Selects node's row and waits for its editor.
     QWidget *StartEditing(PVirtualNode node);
-    QString Cell(PVirtualNode node, int column = 1);
+    // Opens path's editor and types text into it, or picks the list entry of that caption; the editor stays open.
+    QWidget *Type(const std::string &path, const QString &text);
+    // Types text into path's editor, or picks it in a list, and takes it with Enter.
+    void EditText(const std::string &path, const QString &text);
+    static void Enter(QWidget *editor);
+    // Offers path's context menu, as a right click on its caption does, and takes its one item.
+    void PickMenuItem(const std::string &path);
+
     // Lets queued messages and timers run for a while.
     static void Settle(int milliseconds = 20);
     static bool WaitFor(const std::function<bool()> &condition, int milliseconds = 5000);
@@ -42,12 +61,12 @@ protected:
     std::vector<QString> errors;
     std::vector<QString> informations;
     std::vector<QString> plains;
+    // "Сохранить изменения?" and the like, answered with answer.
+    std::vector<QString> questions;
+    TSaveAnswer answer = TSaveAnswer::Cancel;
 };
 
-// A binary device (hw 10) with an item of every kind the grid shows.
-extern const char *const kGuiDevice;
-// Its settings file.
-extern const char *const kGuiSettings;
-// An XML device (hw 11) with a variable array of at most two elements and a readable item.
-extern const char *const kGuiXmlDevice;
-extern const char *const kGuiXmlSettings;
+// Settings of the binary device of data/gui.xml (hw 10), which has an item of every kind the grid shows.
+extern const std::string kGuiSettings;
+// Settings of the XML device of data/guixml.xml (hw 11): a variable array of one or two elements and a readable item.
+extern const std::string kGuiXmlSettings;
