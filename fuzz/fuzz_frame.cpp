@@ -5,11 +5,8 @@
 #include "link/port.h"
 #include "link/serial.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <limits>
-#include <vector>
 
 namespace {
 
@@ -21,14 +18,12 @@ constexpr std::uint32_t kFakeErrorCode = 5;
 
 // Time-outs that never pass during one run: the port itself decides when nothing more comes.
 const TLinkTimeouts kNeverTimesOut{std::chrono::hours(1), std::chrono::hours(1), std::chrono::hours(1)};
+const TLinkTimeouts kNoTime{std::chrono::milliseconds(0), std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
 
 // Serves a byte stream in the chunk sizes of a schedule (used round and round) without ever waiting.
 class TChunkedPort final : public ISerialPort {
 public:
-    TChunkedPort(const Bytes &stream, std::vector<std::size_t> schedule)
-        : m_stream(stream), m_schedule(std::move(schedule))
-    {
-    }
+    TChunkedPort(const Bytes &stream, std::vector<std::size_t> schedule) : m_stream(stream), m_schedule(std::move(schedule)) {}
 
     bool open(const std::string &) override { return true; }
     void close() override {}
@@ -37,37 +32,29 @@ public:
     {
         FUZZ_CHECK(maxCount > 0 && maxCount <= kAnswerBufferSize);
         // Every read but the last one brings at least a byte, so a whole answer takes few reads.
-        FUZZ_CHECK(++m_reads <= kAnswerBufferSize + 1);
-        const std::size_t step = m_schedule[m_next++ % m_schedule.size()];
-        m_lastCount = 0;
-        m_failed = step == kStepError;
-        if (m_failed)
-            return false;
-        const std::size_t count = std::min({step, maxCount, m_stream.size() - m_served});
-        buffer.insert(buffer.end(), m_stream.begin() + static_cast<std::ptrdiff_t>(m_served),
-                      m_stream.begin() + static_cast<std::ptrdiff_t>(m_served + count));
-        m_served += count;
-        m_lastCount = count;
-        return true;
+        FUZZ_CHECK(m_reads <= kAnswerBufferSize);
+        const std::size_t step = m_schedule[m_reads++ % m_schedule.size()];
+        failed = step == kStepError;
+        lastCount = failed ? 0 : std::min({step, maxCount, m_stream.size() - served});
+        buffer.insert(buffer.end(), m_stream.data() + served, m_stream.data() + served + lastCount);
+        served += lastCount;
+        return !failed;
     }
     void discardInput() override {}
     std::uint32_t lastError() const override { return kFakeErrorCode; }
     void interrupt() override {}
 
-    std::size_t Served() const { return m_served; }
-    std::size_t LastCount() const { return m_lastCount; }
-    bool Failed() const { return m_failed; }
+    std::size_t served = 0;    // bytes handed over so far
+    std::size_t lastCount = 0; // bytes of the latest read
+    bool failed = false;       // the latest read reported an error
 
 private:
     const Bytes &m_stream;
     std::vector<std::size_t> m_schedule;
-    std::size_t m_next = 0;
-    std::size_t m_served = 0;
-    std::size_t m_lastCount = 0;
     std::size_t m_reads = 0;
-    bool m_failed = false;
 };
 
+// A valid frame rebuilds exactly from what it decodes to, and the checksum catches any one flipped bit.
 void checkPacket(const Bytes &frame)
 {
     TRawPacket packet;
@@ -77,35 +64,29 @@ void checkPacket(const Bytes &frame)
     std::uint8_t command = 0xEE;
     Bytes payload;
     packet.Decode(command, payload);
-    FUZZ_CHECK(payload.size() + TRawPacket::kMinFrameLength == frame.size());
     FUZZ_CHECK(command == frame[3]);
     TRawPacket rebuilt;
-    FUZZ_CHECK(rebuilt.Build(command, payload) == frame.size());
-    FUZZ_CHECK(rebuilt.Data() == frame);
+    FUZZ_CHECK(rebuilt.Build(command, payload) == frame.size() && rebuilt.Data() == frame);
     // A valid frame the answer buffer can hold ends the reading by its length alone.
-    if (frame.size() <= kAnswerBufferSize)
-        FUZZ_CHECK(FrameComplete(frame));
-    // The checksum catches every single flipped bit.
+    FUZZ_CHECK(frame.size() > kAnswerBufferSize || FrameComplete(frame));
     Bytes corrupted = frame;
     const std::size_t bit = (std::size_t(command) * 31 + payload.size()) % (8 * frame.size());
     corrupted[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
-    TRawPacket damaged;
-    damaged.Assign(corrupted);
-    FUZZ_CHECK(!damaged.IsValid());
+    packet.Assign(corrupted);
+    FUZZ_CHECK(!packet.IsValid());
 }
 
+// Any payload builds a valid frame that decodes to it again.
 void checkBuild(const Bytes &payload)
 {
     if (payload.empty() || payload.size() > TRawPacket::kMaxPayload)
         return;
     TRawPacket packet;
-    const std::uint8_t command = payload[0];
-    FUZZ_CHECK(packet.Build(command, payload) == payload.size() + TRawPacket::kMinFrameLength);
-    FUZZ_CHECK(packet.IsValid());
-    std::uint8_t decodedCommand = 0;
+    FUZZ_CHECK(packet.Build(payload[0], payload) == payload.size() + TRawPacket::kMinFrameLength && packet.IsValid());
+    std::uint8_t command = 0;
     Bytes decoded;
-    packet.Decode(decodedCommand, decoded);
-    FUZZ_CHECK(decodedCommand == command && decoded == payload);
+    packet.Decode(command, decoded);
+    FUZZ_CHECK(command == payload[0] && decoded == payload);
 }
 
 void checkFrameComplete(const Bytes &buffer)
@@ -117,39 +98,19 @@ void checkFrameComplete(const Bytes &buffer)
     FUZZ_CHECK(announced <= kAnswerBufferSize && announced <= buffer.size());
 }
 
-void readAnswer(const Bytes &stream, std::vector<std::size_t> schedule)
+void readAnswer(const Bytes &stream, std::vector<std::size_t> schedule, const TLinkTimeouts &timeouts = kNeverTimesOut)
 {
     TChunkedPort port(stream, std::move(schedule));
     Bytes answer{0x55}; // whatever the buffer held before is dropped
-    const bool ok = ReadAnswer(port, answer, kNeverTimesOut);
-    FUZZ_CHECK(answer.size() <= kAnswerBufferSize);
-    FUZZ_CHECK(answer.size() == port.Served());
+    const bool ok = ReadAnswer(port, answer, timeouts);
+    FUZZ_CHECK(answer.size() <= kAnswerBufferSize && answer.size() == port.served);
     FUZZ_CHECK(std::equal(answer.begin(), answer.end(), stream.begin()));
-    FUZZ_CHECK(ok == !port.Failed());
+    FUZZ_CHECK(ok == !port.failed);
     // Short of a full buffer, reading stops early only for a gap or for a complete frame.
-    if (ok && answer.size() < kAnswerBufferSize && port.LastCount() > 0)
-        FUZZ_CHECK(FrameComplete(answer));
+    FUZZ_CHECK(!ok || answer.size() == kAnswerBufferSize || port.lastCount == 0 || FrameComplete(answer));
     checkFrameComplete(answer);
-
     // What the worker does with the answer.
-    TRawPacket packet;
-    packet.Assign(answer);
-    if (packet.IsValid()) {
-        std::uint8_t command = 0;
-        Bytes payload;
-        packet.Decode(command, payload);
-        FUZZ_CHECK(payload.size() + TRawPacket::kMinFrameLength == answer.size());
-    }
-}
-
-// Time-outs of zero leave no time for reading, whatever the port holds.
-void readWithZeroTimeouts(const Bytes &stream)
-{
-    TChunkedPort port(stream, {kStepAll});
-    Bytes answer;
-    const TLinkTimeouts zero{std::chrono::milliseconds(0), std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
-    ReadAnswer(port, answer, zero);
-    FUZZ_CHECK(answer.size() <= kAnswerBufferSize && answer.size() == port.Served());
+    checkPacket(answer);
 }
 
 } // namespace
@@ -160,7 +121,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     checkPacket(input);
     checkBuild(input);
     checkFrameComplete(input);
-
     readAnswer(input, {kStepAll});
     readAnswer(input, {1});
     // The input's own bytes, last first, are the chunk sizes of a third reading.
@@ -168,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (schedule.empty())
         schedule.push_back(kStepGap);
     readAnswer(input, std::move(schedule));
-    readWithZeroTimeouts(input);
+    // Time-outs of zero leave no time for reading, whatever the port holds.
+    readAnswer(input, {kStepAll}, kNoTime);
     return 0;
 }

@@ -6,153 +6,69 @@
 
 #include "fuzz/support.h"
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 namespace {
 
 constexpr std::size_t kIdentityBytes = 4;
-// Images of larger blocks are not built: the point is the layout, not the memory.
-constexpr int kMaxImage = 4096;
 
-const fuzz::TScratchDir &scratch()
+void openSettings(const fuzz::TScratchDir &scratch, const std::string &file)
 {
-    static const fuzz::TScratchDir dir("fuzz-settings");
-    return dir;
-}
-
-const fuzz::TScratchDir &catalogue()
-{
-    static const fuzz::TScratchDir dir("fuzz-settings-catalogue");
-    return dir;
-}
-
-std::string pathText(const std::filesystem::path &path)
-{
-    return reinterpret_cast<const char *>(path.u8string().c_str());
-}
-
-// The images of the blocks that encode.
-std::vector<Bytes> encodeAll(IConfigModel &model)
-{
-    std::vector<Bytes> images;
-    for (int block = 0; block < model.GetBlockCount(); ++block) {
-        try {
-            images.push_back(model.EncodeBlock(model.GetBlock(block), xml::Node()));
-        } catch (const EError &) {
-        }
-    }
-    return images;
-}
-
-// A device of the XML format parses the texts it gets as the program parses them.
-void checkBlockTextsRead(IConfigModel &model, const std::vector<Bytes> &texts)
-{
-    if (GetAttribute(model.DeviceElement(), "format") != "xml")
-        return;
-    const TConfigModelPtr device =
-        CreateConfigModel(fuzz::SampleCatalogue(), model.GetHardwareCode(), model.GetSoftwareVersion());
-    FUZZ_CHECK(device);
-    for (const Bytes &text : texts) {
-        try {
-            device->DecodeBlock(device->GetBlock(0), xml::Node(), text, 1);
-        } catch (const EError &error) {
-            std::fprintf(stderr, "block text does not read back: %s\n%.*s\n", error.what(),
-                         static_cast<int>(text.size()), reinterpret_cast<const char *>(text.data()));
-            FUZZ_CHECK(!"an encoded block text reads back");
-        }
-    }
-}
-
-std::string render(IConfigModel &model)
-{
-    TTreeGrid grid;
-    try {
-        return fuzz::FillAndRender(model, grid);
-    } catch (const EError &error) {
-        return std::string("! ") + error.what();
-    }
-}
-
-void openSettings(const std::uint8_t *data, std::size_t size)
-{
-    const std::string file = pathText(scratch().Write("settings.cfg", data, size));
+    const std::string path = scratch.Write("settings.cfg", file).string();
     TConfigModelPtr model;
-    try {
-        model = LoadSettingsFile(file, fuzz::SampleCatalogue());
-    } catch (const EError &) {
+    if (!fuzz::Try([&] { model = LoadSettingsFile(path, fuzz::kSampleCatalogue); }))
         return;
-    }
     FUZZ_CHECK(model);
-    const std::string shown = render(*model);
-    checkBlockTextsRead(*model, encodeAll(*model));
+    const std::string shown = fuzz::Render(*model);
+    const std::vector<Bytes> texts = fuzz::EncodeEach(*model).first;
+    // A device of the XML format parses the texts it gets as the program parses them.
+    if (GetAttribute(model->DeviceElement(), "format") == "xml") {
+        const TConfigModelPtr device = fuzz::SampleModel(model->GetHardwareCode(), model->GetSoftwareVersion());
+        for (const Bytes &text : texts)
+            FUZZ_CHECK(fuzz::Try([&] { device->DecodeBlock(device->GetBlock(0), xml::Node(), text, 1); }));
+    }
 
     // A file the program saves opens again and shows the same; a save it refuses leaves no file.
-    const std::filesystem::path savedPath = scratch().Path() / "saved.cfg";
-    const std::string saved = pathText(savedPath);
-    std::filesystem::remove(savedPath);
-    try {
-        model->SaveToFile(saved);
-    } catch (const EError &) {
-        FUZZ_CHECK(!std::filesystem::exists(savedPath));
+    const std::filesystem::path saved = scratch.Path() / "saved.cfg";
+    std::filesystem::remove(saved);
+    if (!fuzz::Try([&] { model->SaveToFile(saved.string()); })) {
+        FUZZ_CHECK(!std::filesystem::exists(saved));
         return;
     }
     TConfigModelPtr reopened;
-    try {
-        reopened = LoadSettingsFile(saved, fuzz::SampleCatalogue());
-    } catch (const EError &error) {
-        std::fprintf(stderr, "reopening failed: %s\n", error.what());
-        FUZZ_CHECK(!"a saved settings file opens again");
-    }
-    FUZZ_CHECK(reopened);
-    const std::string shownAgain = render(*reopened);
+    FUZZ_CHECK(fuzz::Try([&] { reopened = LoadSettingsFile(saved.string(), fuzz::kSampleCatalogue); }) && reopened);
+    const std::string shownAgain = fuzz::Render(*reopened);
     if (shownAgain != shown)
         std::fprintf(stderr, "before saving:\n%s\nafter reopening:\n%s\n", shown.c_str(), shownAgain.c_str());
     FUZZ_CHECK(shownAgain == shown);
 }
 
-void useCatalogue(const std::uint8_t *data, std::size_t size, std::uint16_t hw, std::uint16_t sw)
+void useCatalogue(const fuzz::TScratchDir &scratch, const std::string &file, std::uint16_t hw, std::uint16_t sw)
 {
-    catalogue().Write("device.xml", data, size);
-    FindInCatalogue(catalogue().Path(), hw, sw);
-    const TConfigModelPtr model = CreateConfigModel(catalogue().Path(), hw, sw);
+    const std::filesystem::path catalogue = scratch.Write("catalogue/device.xml", file).parent_path();
+    FindInCatalogue(catalogue, hw, sw);
+    const TConfigModelPtr model = CreateConfigModel(catalogue, hw, sw);
     if (!model)
         return;
-    try {
+    fuzz::Try([&] {
         model->NeedsPassword();
         model->IsCompatible(hw, sw);
         model->FindEnum("mode");
         FUZZ_CHECK(model->GetHardwareCode() == hw && model->GetSoftwareVersion() == sw);
-    } catch (const EError &) {
-    }
-    render(*model);
-    for (int block = 0; block < model->GetBlockCount(); ++block) {
-        try {
-            const xml::Node node = model->GetBlock(block);
-            const int length = model->BlockSize(node);
-            FUZZ_CHECK(length >= 0);
-            if (length <= kMaxImage)
-                model->DecodeBlock(node, xml::Node(), Bytes(static_cast<std::size_t>(length), 0), 1);
-        } catch (const EError &) {
-        }
-    }
-    render(*model);
-    encodeAll(*model);
+    });
+    fuzz::Render(*model);
+    fuzz::Exercise(*model, [](int length) { return Bytes(static_cast<std::size_t>(length), 0); });
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    fuzz::RegisterModels();
+    static const fuzz::TScratchDir scratch("fuzz-settings");
     if (size < kIdentityBytes)
         return 0;
     const auto hw = static_cast<std::uint16_t>(data[0] | (data[1] << 8));
     const auto sw = static_cast<std::uint16_t>(data[2] | (data[3] << 8));
-    data += kIdentityBytes;
-    size -= kIdentityBytes;
-    openSettings(data, size);
-    useCatalogue(data, size, hw, sw);
+    const std::string file(data + kIdentityBytes, data + size);
+    openSettings(scratch, file);
+    useCatalogue(scratch, file, hw, sw);
     return 0;
 }

@@ -4,41 +4,29 @@
 
 #include "fuzz/support.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <optional>
-#include <vector>
-
 namespace {
 
-constexpr int kArrayLevel = 1;
+constexpr int kParameterLevel = 1;
 
-// The grid's array parameter nodes, found before anything changes the tree.
-std::vector<PVirtualNode> arrayNodes(TTreeGrid &grid)
+// Every array gets an element and loses its first one again; then the grid is filled anew from the document.
+void editArrays(IConfigModel &model)
 {
-    std::vector<PVirtualNode> nodes;
+    TTreeGrid grid;
+    if (fuzz::Render(model, &grid).starts_with("! "))
+        return;
+    // The array nodes are found before anything changes the tree.
+    std::vector<PVirtualNode> arrays;
     for (int b = 0; b < grid.ChildCount(nullptr); ++b) {
         PVirtualNode block = grid.Child(nullptr, b);
         for (int p = 0; p < grid.ChildCount(block); ++p) {
             PVirtualNode parameter = grid.Child(block, p);
-            FUZZ_CHECK(grid.Level(parameter) == kArrayLevel);
+            FUZZ_CHECK(grid.Level(parameter) == kParameterLevel);
             if (grid.Data(parameter).ArrayDesc)
-                nodes.push_back(parameter);
+                arrays.push_back(parameter);
         }
     }
-    return nodes;
-}
-
-void editArrays(IConfigModel &model)
-{
-    TTreeGrid grid;
-    try {
-        fuzz::FillAndRender(model, grid);
-    } catch (const EError &) {
-        return;
-    }
-    for (PVirtualNode array : arrayNodes(grid)) {
-        try {
+    for (PVirtualNode array : arrays) {
+        fuzz::Try([&] {
             model.PreparePopupMenu(grid, array);
             const int before = grid.ChildCount(array);
             model.AddArrayItem(grid, array);
@@ -47,69 +35,23 @@ void editArrays(IConfigModel &model)
             model.PreparePopupMenu(grid, first);
             model.DeleteArrayItem(grid, first);
             FUZZ_CHECK(grid.ChildCount(array) == before);
-        } catch (const EError &) {
-        }
+        });
     }
     TreeText(grid);
-    // The grid rebuilt from the edited document.
-    TTreeGrid rebuilt;
-    try {
-        fuzz::FillAndRender(model, rebuilt);
-    } catch (const EError &) {
-    }
-}
-
-std::optional<std::vector<Bytes>> encodeAll(IConfigModel &model)
-{
-    std::vector<Bytes> texts;
-    for (int block = 0; block < model.GetBlockCount(); ++block) {
-        try {
-            texts.push_back(model.EncodeBlock(model.GetBlock(block), xml::Node()));
-        } catch (const EError &) {
-            return std::nullopt;
-        }
-    }
-    return texts;
+    fuzz::Render(model);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    fuzz::RegisterModels();
-    const std::uint8_t *end = data + size;
-    const std::uint8_t *separator = std::find(data, end, 0);
-    std::vector<Bytes> texts{Bytes(data, separator)};
-    if (separator != end)
-        texts.emplace_back(separator + 1, end);
-
     const TConfigModelPtr model = fuzz::SampleModel(fuzz::kXmlHw, fuzz::kXmlSw);
-    for (std::size_t block = 0; block < texts.size(); ++block) {
-        try {
-            const int start = 1;
-            const int next = model->DecodeBlock(model->GetBlock(static_cast<int>(block)), xml::Node(), texts[block], start);
-            FUZZ_CHECK(next == start + static_cast<int>(texts[block].size()));
-        } catch (const EError &) {
-        }
-    }
+    // A text decodes to its very end.
+    fuzz::DecodeEach(*model, fuzz::Split(data, size, 0, 2), true);
     editArrays(*model);
-    const auto encoded = encodeAll(*model);
-    if (!encoded)
-        return 0;
-
+    const auto [encoded, all] = fuzz::EncodeEach(*model);
     // Texts the program sends are texts it can read.
-    const TConfigModelPtr again = fuzz::SampleModel(fuzz::kXmlHw, fuzz::kXmlSw);
-    for (std::size_t block = 0; block < encoded->size(); ++block) {
-        try {
-            again->DecodeBlock(again->GetBlock(static_cast<int>(block)), xml::Node(), (*encoded)[block], 1);
-        } catch (const EError &error) {
-            std::fprintf(stderr, "encoded block %zu does not read back: %s\n%.*s\n", block, error.what(),
-                         static_cast<int>((*encoded)[block].size()),
-                         reinterpret_cast<const char *>((*encoded)[block].data()));
-            FUZZ_CHECK(!"an encoded block text reads back");
-        }
-    }
-    const auto reencoded = encodeAll(*again);
-    FUZZ_CHECK(reencoded && *reencoded == *encoded);
+    if (all)
+        fuzz::CheckReadsBack(fuzz::kXmlHw, fuzz::kXmlSw, encoded);
     return 0;
 }

@@ -52,13 +52,14 @@ for target in "${targets[@]}"; do
     corpus=$work/corpus/$target
     artifacts=$work/artifacts/$target
     log=$work/logs/$target.log
-    mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
+    mkdir -p "$corpus" "$artifacts" "$(dirname "$log")" "$work/tmp/$target"
     cp -r "$here/corpus/$target/." "$corpus/"
 
     options=(-max_total_time="$seconds" -max_len="${max_len[$target]:-4096}" -timeout=10 -rss_limit_mb=2048
              -print_final_stats=1 -artifact_prefix="$artifacts/")
     [[ -n ${dictionary[$target]:-} ]] && options+=(-dict="${dictionary[$target]}")
-    "$program" "${options[@]}" "$corpus" > "$log" 2>&1
+    # Scratch folders of the target go to the work folder too, where a crash leaves them.
+    TMPDIR=$work/tmp/$target "$program" "${options[@]}" "$corpus" > "$log" 2>&1
     status=$?
 
     executions=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -n 1 | grep -o '[0-9]*$')

@@ -1,134 +1,173 @@
 #pragma once
 
-// What every fuzz target shares: the failure report, the sample catalogue,
-// the model registration and scratch folders.
+// The harness every fuzz target shares: the failure report, the steps allowed
+// to fail, the input split, the sample models and scratch folders, and the
+// checks that hold for decoding, showing and encoding with any model.
 
 #include "model/errors.h"
 #include "model/model.h"
 #include "model/tools.h"
-#include "model/tree_grid.h"
 #include "model_bin/model_bin.h"
 #include "model_xml/model_xml.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <string>
-#include <string_view>
+#include <functional>
 #include <unistd.h>
 
 // A broken promise of the code under test ends the run like a crash, so libFuzzer keeps the input.
-#define FUZZ_CHECK(condition) \
-    ((condition) ? void(0) : fuzz::Fail(#condition, __FILE__, __LINE__))
+#define FUZZ_CHECK(condition)                                                                  \
+    ((condition) ? void(0)                                                                     \
+                 : (std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition), std::abort()))
+
+// libFuzzer calls this once before the first input: both model formats are known from then on.
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    RegisterBinaryConfigModel();
+    RegisterXmlConfigModel();
+    return 0;
+}
 
 namespace fuzz {
 
-[[noreturn]] inline void Fail(const char *what, const char *file, int line)
+// Runs one step of the code under test; only EError is an expected failure, anything else ends the run.
+template <typename TStep>
+bool Try(TStep &&step)
 {
-    std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
-    std::abort();
+    try {
+        step();
+        return true;
+    } catch (const EError &) {
+        return false;
+    }
 }
 
-// The project's own catalogue with the sample devices.
-inline std::filesystem::path SampleCatalogue()
+// The input cut at its first count - 1 separators, as the seed files join their pieces; the last runs to the end.
+inline std::vector<Bytes> Split(const std::uint8_t *data, std::size_t size, std::uint8_t separator, std::size_t count)
 {
-    return CATALOGUE_DIR;
+    std::vector<Bytes> pieces;
+    const std::uint8_t *end = data + size;
+    while (pieces.size() + 1 < count) {
+        const std::uint8_t *stop = std::find(data, end, separator);
+        if (stop == end)
+            break;
+        pieces.emplace_back(data, stop);
+        data = stop + 1;
+    }
+    pieces.emplace_back(data, end);
+    return pieces;
 }
 
-// Sample binary device (hw 5, sw 300) and sample XML device (hw 7, sw 120).
+// The project's own catalogue with the sample devices: binary (hw 5, sw 300) and XML (hw 7, sw 120).
+inline const std::filesystem::path kSampleCatalogue = CATALOGUE_DIR;
 inline constexpr std::uint16_t kBinaryHw = 5;
 inline constexpr std::uint16_t kBinarySw = 300;
 inline constexpr std::uint16_t kXmlHw = 7;
 inline constexpr std::uint16_t kXmlSw = 120;
+// Images of larger blocks are cut short: the point is the layout, not the memory.
+inline constexpr int kMaxImage = 4096;
 
-inline void RegisterModels()
-{
-    static const bool registered = [] {
-        RegisterBinaryConfigModel();
-        RegisterXmlConfigModel();
-        return true;
-    }();
-    (void)registered;
-}
-
-// The model of a sample device, with at least one block.
 inline TConfigModelPtr SampleModel(std::uint16_t hw, std::uint16_t sw)
 {
-    TConfigModelPtr model = CreateConfigModel(SampleCatalogue(), hw, sw);
+    TConfigModelPtr model = CreateConfigModel(kSampleCatalogue, hw, sw);
     FUZZ_CHECK(model && model->GetBlockCount() > 0);
     return model;
 }
 
-// A folder of this process's own, made on first use and removed when the process ends normally.
+// A folder of this process's own in the temporary folder (run.sh points that into its work folder).
 class TScratchDir {
 public:
-    explicit TScratchDir(std::string_view purpose)
+    explicit TScratchDir(const std::string &purpose)
+        : m_path(std::filesystem::temp_directory_path() / ("configurator-" + purpose + "-" + std::to_string(::getpid())))
     {
-        const std::string prefix = "configurator-" + std::string(purpose) + "-";
-        const auto temp = std::filesystem::temp_directory_path();
-        removeLeftovers(temp, prefix);
-        m_path = temp / (prefix + std::to_string(::getpid()));
         std::filesystem::create_directories(m_path);
     }
-    ~TScratchDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TScratchDir(const TScratchDir &) = delete;
-    TScratchDir &operator=(const TScratchDir &) = delete;
+    ~TScratchDir() { std::filesystem::remove_all(m_path, m_ignored); }
 
     const std::filesystem::path &Path() const { return m_path; }
 
-    // Replaces the file's contents and returns its path.
-    std::filesystem::path Write(const std::string &name, const std::uint8_t *data, std::size_t size) const
+    // Replaces the file's contents (making its folder) and returns its path.
+    std::filesystem::path Write(const std::string &name, const std::string &bytes) const
     {
         const auto path = m_path / name;
+        std::filesystem::create_directories(path.parent_path());
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
+        out << bytes;
         out.close();
-        if (!out)
-            Fail(("cannot write " + path.string()).c_str(), __FILE__, __LINE__);
+        FUZZ_CHECK(out);
         return path;
-    }
-    std::filesystem::path Write(const std::string &name, std::string_view text) const
-    {
-        return Write(name, reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
     }
 
 private:
-    // A run that crashed never removed its folder; the next run does, once that process is gone.
-    static void removeLeftovers(const std::filesystem::path &temp, const std::string &prefix)
-    {
-        std::error_code ec;
-        for (std::filesystem::directory_iterator it(temp, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string name = it->path().filename().string();
-            if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
-                continue;
-            const std::string pid = name.substr(prefix.size());
-            if (pid.find_first_not_of("0123456789") != std::string::npos)
-                continue;
-            std::error_code ignored;
-            if (!std::filesystem::exists(std::filesystem::path("/proc") / pid, ignored))
-                std::filesystem::remove_all(it->path(), ignored);
-        }
-    }
-
     std::filesystem::path m_path;
+    std::error_code m_ignored;
 };
 
-// Fills the grid and renders it as the command-line tool prints it; the text is what the user would see.
-inline std::string FillAndRender(IConfigModel &model, TTreeGrid &grid)
+// The grid as the command-line tool prints it, or "! " and the message the user would see.
+inline std::string Render(IConfigModel &model, TTreeGrid *into = nullptr)
 {
+    TTreeGrid own;
+    TTreeGrid &grid = into ? *into : own;
+    std::string failure;
     try {
         model.FillTree(grid);
-    } catch (const EError &) {
-        FUZZ_CHECK(!grid.Updating());
-        throw;
+    } catch (const EError &error) {
+        failure = std::string("! ") + error.what();
     }
     FUZZ_CHECK(!grid.Updating());
-    return TreeText(grid);
+    return failure.empty() ? TreeText(grid) : failure;
+}
+
+// Decodes the images into the first blocks from their starts (1 where none is given), going on after a
+// failure; true when every one decoded. With whole, a decoding must end right after its image.
+inline bool DecodeEach(IConfigModel &model, const std::vector<Bytes> &images, bool whole,
+                       const std::vector<int> &starts = {})
+{
+    bool all = true;
+    for (std::size_t block = 0; block < images.size(); ++block) {
+        const int start = block < starts.size() ? starts[block] : 1;
+        all = Try([&] {
+            const int end = model.DecodeBlock(model.GetBlock(static_cast<int>(block)), xml::Node(), images[block], start);
+            FUZZ_CHECK(!whole || end == start + static_cast<int>(images[block].size()));
+        }) && all;
+    }
+    return all;
+}
+
+// The images of the blocks that encode, and whether every block did.
+inline std::pair<std::vector<Bytes>, bool> EncodeEach(IConfigModel &model)
+{
+    std::vector<Bytes> images;
+    bool all = true;
+    for (int block = 0; block < model.GetBlockCount(); ++block)
+        all = Try([&] { images.push_back(model.EncodeBlock(model.GetBlock(block), xml::Node())); }) && all;
+    return {images, all};
+}
+
+// What the program sends a sample device reads back whole into a fresh model and encodes the same again.
+inline void CheckReadsBack(std::uint16_t hw, std::uint16_t sw, const std::vector<Bytes> &encoded)
+{
+    const TConfigModelPtr again = SampleModel(hw, sw);
+    FUZZ_CHECK(DecodeEach(*again, encoded, true));
+    FUZZ_CHECK(EncodeEach(*again) == std::pair(encoded, true));
+}
+
+// What a model of any description must survive: each block decoded from an image made for the size the model
+// expects (cut at kMaxImage), the grid filled and every block encoded.
+inline void Exercise(IConfigModel &model, const std::function<Bytes(int length)> &image)
+{
+    std::vector<Bytes> images;
+    for (int block = 0; block < model.GetBlockCount(); ++block) {
+        int length = 0;
+        Try([&] { length = model.BlockSize(model.GetBlock(block)); });
+        FUZZ_CHECK(length >= 0);
+        images.push_back(image(std::min(length, kMaxImage)));
+    }
+    DecodeEach(model, images, false);
+    Render(model);
+    EncodeEach(model);
 }
 
 } // namespace fuzz
