@@ -59,22 +59,18 @@ std::string MessageOf(const std::function<void()> &call)
 
 void RegisterPlainTestModels()
 {
-    for (const bool xml : {false, true}) {
-        RegisterConfigModel(xml, [xml](const std::filesystem::path &dir, TCatalogueMatch description, std::uint16_t hw,
-                                       std::uint16_t sw) {
-            auto model = std::make_shared<TPlainTestModel>(dir, std::move(description), hw, sw);
-            model->xml = xml;
-            return model;
+    for (const bool xml : {false, true})
+        RegisterConfigModel(xml, [](const std::filesystem::path &dir, TCatalogueMatch description, std::uint16_t hw,
+                                    std::uint16_t sw) {
+            return std::make_shared<TPlainTestModel>(dir, std::move(description), hw, sw);
         });
-    }
 }
 
 xml::Document ParseOrFail(std::string_view text, const char *encoding)
 {
     xml::ParseError error;
     auto document = xml::Document::Parse(text, error, encoding);
-    if (!document)
-        ADD_FAILURE() << "line " << error.line << ": " << error.reason;
+    EXPECT_TRUE(document) << "line " << error.line << ": " << error.reason;
     return document ? std::move(*document) : xml::Document();
 }
 

@@ -44,10 +44,9 @@ public:
     void AddArrayItem(ITreeGrid &, PVirtualNode) override {}
     void DeleteArrayItem(ITreeGrid &, PVirtualNode) override {}
     bool PreparePopupMenu(ITreeGrid &, PVirtualNode) override { return false; }
-    bool xml = false; // which registration created it
 };
 
-// Registers TPlainTestModel for both formats, marking which one it came from.
+// Registers TPlainTestModel for both formats.
 void RegisterPlainTestModels();
 
 // A document from text that must parse; an empty one, with a failure, when it does not.

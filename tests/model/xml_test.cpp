@@ -7,18 +7,10 @@
 
 namespace {
 
-xml::ParseError parseError(std::string_view text)
-{
-    xml::ParseError error;
-    EXPECT_FALSE(xml::Document::Parse(text, error)) << text.substr(0, 80);
-    return error;
-}
-
 std::string repeated(const std::string &unit, int count)
 {
     std::string text;
-    text.reserve(unit.size() * static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i)
+    while (count-- > 0)
         text += unit;
     return text;
 }
@@ -34,78 +26,48 @@ std::string wideConfig(int count, const std::string &prefix)
 
 } // namespace
 
-TEST(XmlDocument, IndentationIsNotContent)
+TEST(XmlDocument, TextsThatAreNotDocumentsFailWithTheirReason)
 {
-    const auto doc = ParseOrFail("<devices>\n  <device hw=\"1\">\n    <block>  </block>\n  </device>\n</devices>\n");
-    const xml::Node device = doc.DocumentElement().FirstChild();
-    EXPECT_EQ(doc.DocumentElement().ChildNodes().size(), 1u);
-    EXPECT_EQ(device.ChildNodes().size(), 1u);
-    EXPECT_FALSE(device.FirstChild().HasChildNodes());
-}
-
-TEST(XmlDocument, TextsThatAreNotDocumentsFailWithTheirLineAndReason)
-{
-    const auto error = parseError("<config>\n  <a>1</a>\n  <b>2</a>\n</config>");
-    EXPECT_EQ(error.line, 3);
-    EXPECT_EQ(error.reason, "открывающий и закрывающий теги не совпадают");
-    EXPECT_EQ(error.sourceText, "  <b>2</a>");
     const struct {
         std::string text;
         const char *reason; // the start: the parser's own details follow
     } cases[] = {
         {"", "документ пуст"},
+        {"<config>\n  <b>2</a>\n</config>", "открывающий и закрывающий теги не совпадают"},
         {"<?xml version=\"1.0\"?>\n<config hw=\"1\"><a>", "документ оборван внутри элемента"},
         {"<a/><b/>", "лишний текст после конца документа"},
-        {std::string("<a>x\0y</a>", 10), "недопустимый символ"},
         {"<?xml version=\"1.0\" encoding=\"utf-8\"?><a>\xFF\xFE</a>", "недопустимый символ: 0xFF 0xFE"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(parseError(c.text).reason.rfind(c.reason, 0), 0u) << c.reason;
-}
-
-TEST(XmlDocument, EncodingOverrideTakesBytesAsWindows1251)
-{
-    const std::string declaredUtf8 = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
-    const auto doc = ParseOrFail(declaredUtf8 + "<c>\xCF\xF0\xE8\xE2\xE5\xF2</c>", "windows-1251");
-    EXPECT_EQ(doc.DocumentElement().Text(), "Привет");
-}
-
-TEST(XmlDocument, SpecialCharactersRoundTripInBothEncodings)
-{
-    const std::string tricky = "a & b < c > d \" e ' f Привет №1";
-    for (const std::string encoding : {"utf-8", "windows-1251"}) {
-        xml::Document doc;
-        doc.AppendProcessingInstruction("xml", "version=\"1.0\" encoding=\"" + encoding + "\"");
-        xml::Node root = doc.CreateElement("config");
-        root.SetAttribute("note", tricky);
-        doc.SetDocumentElement(root);
-        root.AppendChild(doc.CreateElement("text")).SetText(tricky);
-        const std::string saved = doc.Save();
-        EXPECT_NE(saved.find("encoding=\"" + encoding + "\""), std::string::npos) << saved;
-        EXPECT_NE(saved.find(encoding == "utf-8" ? "Привет" : Utf8ToCp1251("Привет")), std::string::npos) << saved;
-        const auto loaded = ParseOrFail(saved);
-        EXPECT_EQ(loaded.DocumentElement().Attribute("note"), tricky) << encoding;
-        EXPECT_EQ(loaded.DocumentElement().FirstChild().Text(), tricky) << encoding;
+    for (const auto &c : cases) {
+        xml::ParseError error;
+        EXPECT_FALSE(xml::Document::Parse(c.text, error));
+        EXPECT_EQ(error.reason.rfind(c.reason, 0), 0u) << c.reason << ": " << error.reason;
     }
+}
+
+TEST(XmlDocument, EncodingOverrideTakesBytesAsWindows1251WhateverTheDeclarationSays)
+{
+    const std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?><c>\xCF\xF0\xE8\xE2\xE5\xF2</c>";
+    EXPECT_EQ(ParseOrFail(text, "windows-1251").DocumentElement().Text(), "Привет");
 }
 
 TEST(XmlDocument, InvalidNamesAreRefused)
 {
     xml::Document doc;
-    for (const char *name : {"", "1abc", "a b"}) {
+    for (const char *name : {"", "1abc", "a b"})
         EXPECT_THROW(doc.CreateElement(name), EXmlError) << name;
-        EXPECT_FALSE(xml::IsValidName(name)) << name;
-    }
     EXPECT_NO_THROW(doc.CreateElement("имя"));
-    EXPECT_THROW(xml::Stylesheet::Parse("<not-a-stylesheet/>"), EXmlError);
 }
 
-TEST(XmlNode, SelectEvaluatesRelativeToTheNode)
+TEST(XmlNode, SelectEvaluatesRelativeToTheNodeAndIndentationIsNotContent)
 {
     const auto doc = ParseOrFail(R"(<devices><device hw="1"><block><item name="a"/><item name="b"/></block>
-                                    <array name="x" start="1"/></device></devices>)");
+                                    <array name="x" start="1">  </array></device></devices>)");
     const auto devices = doc.AsNode().Select("/devices/device");
     ASSERT_EQ(devices.size(), 1u);
+    // Indentation is not content.
+    EXPECT_EQ(devices[0].ChildNodes().size(), 2u);
+    EXPECT_FALSE(devices[0].ChildElement("array").HasChildNodes());
     const xml::Node block = devices[0].SelectSingle("block");
     EXPECT_EQ(block.Select("item").size(), 2u);
     EXPECT_EQ(devices[0].SelectSingle("@hw").Text(), "1");
@@ -120,22 +82,17 @@ TEST(XmlNode, ChildElementFindsTheFirstElementOfThatNameOutsideNamespaces)
     EXPECT_FALSE(doc.DocumentElement().ChildElement("c"));
 }
 
-TEST(XmlNode, TextConcatenatesAndSetTextReplaces)
+TEST(XmlNode, EditsMoveCopyAndReplaceNodesAndRemovedNodesStayReadable)
 {
     const auto doc = ParseOrFail("<a>x<b>y<c>z</c></b>w</a>");
     const xml::Node a = doc.DocumentElement();
     EXPECT_EQ(a.Text(), "xyzw");
     const xml::Node b = a.ChildElement("b");
     a.SetText("new");
-    EXPECT_EQ(a.ChildNodes().size(), 1u);
     EXPECT_EQ(a.Text(), "new");
     EXPECT_EQ(b.Text(), "yz"); // a removed child stays readable
     a.SetText("");
     EXPECT_FALSE(a.HasChildNodes());
-}
-
-TEST(XmlNode, AppendMovesBetweenDocumentsRemoveKeepsHandlesCloneCopiesDeeply)
-{
     const auto source = ParseOrFail("<config><p1>1</p1><p2>2</p2><arr><e><f>5</f></e></arr></config>");
     const auto target = ParseOrFail("<config hw=\"1\"><p0>0</p0></config>");
     xml::Node from = source.DocumentElement();
@@ -144,16 +101,12 @@ TEST(XmlNode, AppendMovesBetweenDocumentsRemoveKeepsHandlesCloneCopiesDeeply)
     from.RemoveChild(array);
     while (from.FirstChild())
         to.AppendChild(from.FirstChild());
-    EXPECT_FALSE(from.HasChildNodes());
-    ASSERT_EQ(to.ChildNodes().size(), 3u);
-    EXPECT_EQ(to.ChildNodes()[2].Name(), "p2");
-
     const xml::Node p1 = to.ChildElement("p1");
     to.RemoveChild(p1);
     EXPECT_EQ(p1.Text(), "1");
-    EXPECT_EQ(to.ChildNodes().size(), 2u);
+    ASSERT_EQ(to.ChildNodes().size(), 2u);
+    EXPECT_EQ(to.ChildNodes()[1].Name(), "p2");
     EXPECT_THROW(to.RemoveChild(p1), EXmlError);
-
     xml::Document copyTarget;
     const xml::Node copy = array.CloneInto(copyTarget);
     array.FirstChild().FirstChild().SetText("6");
@@ -162,7 +115,6 @@ TEST(XmlNode, AppendMovesBetweenDocumentsRemoveKeepsHandlesCloneCopiesDeeply)
 
 TEST(XmlDocumentLoad, WhatNoSettingsOrCatalogueFileHoldsIsRefusedAtOnce)
 {
-    const std::string doctype = "объявление типа документа (DOCTYPE) не допускается";
     const std::string attributes = "у элемента больше 256 атрибутов";
     const std::string nodes = "в документе больше 250000 элементов и атрибутов";
     const struct {
@@ -171,8 +123,7 @@ TEST(XmlDocumentLoad, WhatNoSettingsOrCatalogueFileHoldsIsRefusedAtOnce)
         std::string reason; // empty: the file loads
         int line;
     } cases[] = {
-        {"billion laughs", "<?xml version=\"1.0\"?>\n" + BillionLaughsDoctype("config") + "\n<config>&k;</config>", doctype, 2},
-        {"document type without entities", "<!DOCTYPE config>\n<config/>", doctype, 1},
+        {"document type", "<!DOCTYPE config>\n<config/>", "объявление типа документа (DOCTYPE) не допускается", 1},
         {"the most attributes", wideConfig(xml::kMaxAttributes - 2, "a"), "", 0},
         {"one attribute more", wideConfig(xml::kMaxAttributes - 1, "a"), attributes, 1},
         {"200,000 attributes", "\n" + wideConfig(200000, "a"), attributes, 2},
@@ -197,24 +148,15 @@ TEST(XmlDocumentLoad, WhatNoSettingsOrCatalogueFileHoldsIsRefusedAtOnce)
 // text that a save of copies of the same elements gives, byte for byte.
 TEST(XmlDocument, SaveWithChildrenWritesWhatASaveOfCopiesWrites)
 {
-    std::string every; // every character up to U+04FF and some beyond, markup characters included
+    std::string every = "\t\n\r№€™中😀"; // and every character up to U+04FF, markup characters included
     for (char32_t code = 0x20; code < 0x500; ++code)
-        AppendUtf8(every, code);
-    for (char32_t code : {U'\t', U'\n', U'\r', U'№', U'€', U'™', U'中', U'😀'})
         AppendUtf8(every, code);
     auto values = ParseOrFail("<config xmlns:p=\"urn:p\"><plain/><nested><a>1</a><b/>x<c><d>&gt;</d></c></nested>"
                         "<attributed a=\"&quot;ё\">1</attributed><commented>1<!-- c --></commented>"
                         "<p:spaced>1</p:spaced><inner><p:spaced/></inner></config>");
     values.DocumentElement().FirstChild().SetText(every);
     const std::vector<xml::Node> elements = values.DocumentElement().ChildNodes();
-    auto shell = [] {
-        xml::Document document;
-        document.AppendProcessingInstruction("xml", "version=\"1.0\" encoding=\"windows-1251\"");
-        xml::Node config = document.CreateElement("config");
-        config.SetAttribute("hw", "7");
-        document.SetDocumentElement(config);
-        return document;
-    };
+    const auto shell = [] { return ParseOrFail(R"(<?xml version="1.0" encoding="windows-1251"?><config hw="7"/>)"); };
     const std::vector<std::vector<xml::Node>> cases = {
         {}, {elements[0]}, {elements[0], elements[1]}, elements, {elements[2]}, {elements[3]}, {elements[4]},
         {elements[5]}};

@@ -26,10 +26,9 @@ TFieldParams fieldOf(const char *type, int size, int bits = -1)
     return TFieldParams{"item", type, size, bits >= 0 ? bits : 8 * size, bits >= 0};
 }
 
-TFieldParams scaled(const TFieldParams &field, std::int32_t mul, std::int32_t div, std::int32_t add = 0,
-                    std::int32_t sub = 0)
+TFieldParams scaled(TFieldParams f, std::int32_t mul, std::int32_t div, std::int32_t add = 0, std::int32_t sub = 0)
 {
-    return TFieldParams{field.name, field.type, field.size, field.bits, field.hasBits, mul, div, add, sub};
+    return TFieldParams{f.name, f.type, f.size, f.bits, f.hasBits, mul, div, add, sub};
 }
 
 // Guard bytes around the field catch reads that start or end one byte off.
@@ -41,42 +40,10 @@ std::string readGuarded(const std::string &dump, const TFieldParams &field, int 
 // Which way a case converts: both ways, or only bytes to text or text to bytes.
 enum TWay { kBoth, kRead, kWrite };
 
-struct TFieldCase {
-    const char *label;
-    TFieldParams field;
-    const char *bytes;
-    const char *text;
-    TWay way = kBoth;
-};
-
-void expectConversions(const std::vector<TFieldCase> &cases)
-{
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.label);
-        if (c.way != kWrite) {
-            EXPECT_EQ(readGuarded(c.bytes, c.field), c.text);
-        }
-        if (c.way != kRead) {
-            EXPECT_EQ(HexDump(WriteField(c.text, c.field)), c.bytes);
-        }
-    }
-}
-
-struct TFailureCase {
-    const char *label;
-    std::function<void()> call;
-    std::string failure;
-};
-
 // Failures as the user sees them.
 std::string notInteger(const std::string &text)
 {
     return "EConvertError: '" + text + "' is not a valid integer value";
-}
-
-std::string outOfRange(const std::string &value, int bits)
-{
-    return "ERangeError: item: значение " + value + " не помещается в " + std::to_string(bits) + " бит.";
 }
 
 std::string described(const std::string &text)
@@ -91,35 +58,34 @@ const std::string kOutside = described("поле выходит за преде�
 
 // ------------------------------------------------------------------ conversions
 
-TEST(FieldConversion, IntegersLikeThirtyTwoBitArithmetic)
+TEST(FieldConversion, EachTypeReadsAndWritesItsBytes)
 {
-    expectConversions({
+    const TFieldParams password = fieldOf("pswd_string", 3);
+    const TFieldParams ip = fieldOf("ip_string", 4);
+    const struct {
+        const char *label;
+        TFieldParams field;
+        const char *bytes;
+        const char *text;
+        TWay way = kBoth;
+    } cases[] = {
+        // Integers convert like 32-bit arithmetic.
         {"two bytes little-endian", fieldOf("int", 2), "2C 01", "300"},
         {"all ones read unsigned", fieldOf("int", 4), "FF FF FF FF", "4294967295"},
         {"add and sub on the stored side", scaled(fieldOf("int", 1), 1, 1, 40, 5), "1E", "-5"},
         {"mul scales the stored value up", scaled(fieldOf("int", 2), 10, 1), "2C 01", "30"},
         {"bits 4 largest value", fieldOf("int", 1, 4), "0F", "15"},
-        {"bool is an integer", fieldOf("bool", 1), "01", "1"},
         {"type words are case-sensitive", fieldOf("Hex", 1), "FF", "255"},
         // Reading scales with truncation toward zero.
         {"negative quotient read truncates toward zero", scaled(fieldOf("int", 1), -3, 1), "0A", "-3", kRead},
         {"div 0 only divides when writing", scaled(fieldOf("int", 1), 1, 0, 2, 7), "05", "5", kRead},
         {"bits pick the low bits", fieldOf("int", 1, 4), "F3", "3", kRead},
-        {"largest factors stay exact", scaled(fieldOf("int", 4), 1, 2147483647), "FF FF FF FF", "9223372030412324865",
-         kRead},
+        {"largest factors", scaled(fieldOf("int", 4), 1, 2147483647), "FF FF FF FF", "9223372030412324865", kRead},
         // Writing wraps like 32-bit arithmetic.
         {"negative quotient written truncates toward zero", scaled(fieldOf("int", 1), 1, 2), "FD", "-7", kWrite},
         {"lowest divided by minus one wraps", scaled(fieldOf("int", 4), 1, -1), "00 00 00 80", "-2147483648", kWrite},
         {"negative sign-extends a wide field", fieldOf("int", 6, 12), "FE FF FF FF FF FF", "-2", kWrite},
         {"negative sign-extends past eight bytes", fieldOf("int", 10), "FF FF FF FF FF FF FF FF FF FF", "-1", kWrite},
-    });
-}
-
-TEST(FieldConversion, TextsOfEachType)
-{
-    const TFieldParams password = fieldOf("pswd_string", 3);
-    const TFieldParams ip = fieldOf("ip_string", 4);
-    expectConversions({
         // Strings are Windows-1251 padded with spaces; reading replaces what the device does not show.
         {"Cyrillic in Windows-1251", fieldOf("string", 6), "CF F0 E8 E2 E5 F2", "Привет"},
         {"edges of the kept ranges", fieldOf("string", 4), "20 7E C0 FF", " ~Ая"},
@@ -127,7 +93,6 @@ TEST(FieldConversion, TextsOfEachType)
         {"euro sign and last byte below the letters", fieldOf("string", 3), "88 BF C1", "  Б", kRead},
         {"short text padded", fieldOf("string", 8), "41 42 43 20 20 20 20 20", "ABC", kWrite},
         {"cut by characters, not UTF-8 bytes", fieldOf("string", 3), "CF F0 E8", "Привет", kWrite},
-        {"no Windows-1251 character", fieldOf("string", 3), "3F A8 20", "中Ё", kWrite},
         // Password digit pairs fill from the start.
         {"password", password, "12 34 50", "123450"},
         {"password lone last digit is a high nibble", password, "12 34 50", "12345", kWrite},
@@ -150,17 +115,23 @@ TEST(FieldConversion, TextsOfEachType)
         // Decimal arrays hold one digit per byte, right-aligned.
         {"decimal array all zero", fieldOf("dec_array", 5), "00 00 00 00 00", "00000"},
         {"decimal array leading zeros dropped", fieldOf("dec_array", 5), "00 00 01 02 03", "123"},
-        {"decimal array long text keeps its first digits", fieldOf("dec_array", 5), "01 02 03 04 05", "1234567",
-         kWrite},
+        {"decimal array keeps the first digits", fieldOf("dec_array", 5), "01 02 03 04 05", "1234567", kWrite},
         // Phones take one place per nibble: A is "+", D an unused place.
         {"phone", fieldOf("phone", 8), "A1 2D DD DD DD DD DD DD", "+12"},
-        {"phone without places", fieldOf("phone", 8), "DD DD DD DD DD DD DD DD", ""},
         {"phone unused places inside", fieldOf("phone", 8), "12 DD 34 DD DD DD DD DD", "1234", kRead},
         {"phone places that are no digits", fieldOf("phone", 8), "1A FF DD DD DD DD DD DD", "1+FF", kRead},
         {"phone of sixteen places", fieldOf("phone", 8), "12 34 56 78 90 12 34 56", "1234567890123456", kWrite},
-        {"phone places beyond the field dropped", fieldOf("phone", 8), "12 34 56 78 90 12 34 56", "1234567890123456x9",
-         kWrite},
-    });
+        {"phone places beyond dropped", fieldOf("phone", 8), "12 34 56 78 90 12 34 56", "1234567890123456x9", kWrite},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        if (c.way != kWrite) {
+            EXPECT_EQ(readGuarded(c.bytes, c.field), c.text);
+        }
+        if (c.way != kRead) {
+            EXPECT_EQ(HexDump(WriteField(c.text, c.field)), c.bytes);
+        }
+    }
 }
 
 // -------------------------------------------------------------- mask elements
@@ -177,11 +148,12 @@ TEST(MaskElements, PackedElementsReadBackOneByOne)
         {"two-bit elements share one byte", fieldOf("int", 1, 2), {"1", "0", "3", "2"}, "B1", true},
         // 1 | 2 << 3 | 3 << 6 | 4 << 9 | 5 << 12 = 0x58D1
         {"elements cross byte boundaries", fieldOf("int", 2, 3), {"1", "2", "3", "4", "5"}, "D1 58", true},
-        {"thirty-two-bit elements", fieldOf("int", 8, 32), {"1", "4294967295"}, "01 00 00 00 FF FF FF FF",
-         true},
+        {"32-bit elements", fieldOf("int", 8, 32), {"1", "4294967295"}, "01 00 00 00 FF FF FF FF", true},
         {"each element is scaled", scaled(fieldOf("int", 1, 4), 1, 1, 1), {"0", "1"}, "21", true},
         {"negative element across bytes", fieldOf("int", 2, 3), {"0", "0", "-1"}, "C0 01", false},
         {"without bits", fieldOf("int", 2), {"258"}, "02 01", false},
+        // 0x789 456 123 ABC: element 3 reads its four-byte window past the block's end, as zeros.
+        {"wide field", fieldOf("int", 6, 12), {"2748", "291", "1110", "1929"}, "BC 3A 12 56 94 78", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
@@ -189,23 +161,8 @@ TEST(MaskElements, PackedElementsReadBackOneByOne)
         for (std::size_t m = 0; c.readBack && m < c.elements.size(); ++m)
             EXPECT_EQ(readGuarded(c.packed, c.field, static_cast<int>(m)), c.elements[m]) << m;
     }
-}
-
-TEST(MaskElements, WideFieldReadsThroughAFourByteWindow)
-{
-    // 0x789 456 123 ABC: element 3 starts at bit 36, byte p+4 bit 4.
-    const TFieldParams field = fieldOf("int", 6, 12);
-    const std::vector<std::string> elements{"2748", "291", "1110", "1929"};
-    const Bytes packed = PackMaskElements(field, elements);
-    EXPECT_EQ(HexDump(packed), "BC 3A 12 56 94 78");
-    const Bytes followed = bytesOf("EE " + HexDump(packed) + " FF FF FF");
-    for (int m = 0; m < 4; ++m) {
-        // At the block's end the window runs past it and reads zeros.
-        EXPECT_EQ(ReadField(packed, 1, field, m), elements[std::size_t(m)]) << m;
-        EXPECT_EQ(ReadField(followed, 2, field, m), elements[std::size_t(m)]) << m;
-    }
-    // The scaled value shows as unsigned.
-    EXPECT_EQ(ReadField(Bytes(6, 0), 1, scaled(field, 1, 1, 1), 0), "4294967295");
+    // A wide element's scaled value shows as unsigned.
+    EXPECT_EQ(ReadField(Bytes(6, 0), 1, scaled(fieldOf("int", 6, 12), 1, 1, 1), 0), "4294967295");
 }
 
 // ------------------------------------------------------------------ failures
@@ -213,16 +170,20 @@ TEST(MaskElements, WideFieldReadsThroughAFourByteWindow)
 TEST(FieldFailures, NameTheOffendingPieceOrTheField)
 {
     const TFieldParams byte = fieldOf("int", 1);
-    const TFieldParams dword = fieldOf("int", 4);
     const TFieldParams threeBits = fieldOf("int", 1, 3);
     const TFieldParams wide = fieldOf("int", 8, 30);
     const Bytes block(8, 0);
     const Bytes three = bytesOf("01 02 03");
     const std::string phoneSize = described("поле телефона должно занимать 8 байт.");
-    const TFailureCase cases[] = {
-        {"bits 4", [&] { WriteField("16", fieldOf("int", 1, 4)); }, outOfRange("16", 4)},
-        {"range checks the scaled value", [&] { WriteField("30", scaled(byte, 10, 1)); }, outOfRange("300", 8)},
-        {"above four bytes", [&] { WriteField("4294967296", dword); }, notInteger("4294967296")},
+    const std::string range = "ERangeError: item: значение ";
+    const struct {
+        const char *label;
+        std::function<void()> call;
+        std::string failure;
+    } cases[] = {
+        {"bits 4", [&] { WriteField("16", fieldOf("int", 1, 4)); }, range + "16 не помещается в 4 бит."},
+        {"scaled range", [&] { WriteField("30", scaled(byte, 10, 1)); }, range + "300 не помещается в 8 бит."},
+        {"above four bytes", [&] { WriteField("4294967296", fieldOf("int", 4)); }, notInteger("4294967296")},
         // Only a full 32-bit field takes texts above the largest signed value.
         {"one byte from all ones", [&] { WriteField("4294967295", byte); }, notInteger("4294967295")},
         {"bits 16 of four bytes", [&] { WriteField("4294967295", fieldOf("int", 4, 16)); }, notInteger("4294967295")},
@@ -231,13 +192,9 @@ TEST(FieldFailures, NameTheOffendingPieceOrTheField)
         {"wide field without bits", [&] { ReadField(Bytes(6, 0), 1, fieldOf("int", 6), 0); },
          described("для целого поля шире 4 байт нужен атрибут bits.")},
         {"size 0 reading", [&] { ReadField(Bytes(4, 0), 1, fieldOf("int", 0), 0); }, kBadWidth},
-        {"size 0 writing", [&] { WriteField("0", fieldOf("int", 0)); }, kBadWidth},
-        {"bits 0 writing", [&] { WriteField("0", fieldOf("int", 1, 0)); }, kBadWidth},
         {"packed element out of range", [&] { PackMaskElements(fieldOf("int", 1, 2), {"1", "4"}); },
-         outOfRange("4", 2)},
+         range + "4 не помещается в 2 бит."},
         {"packed element past the field", [&] { PackMaskElements(threeBits, {"1", "1", "1"}); },
-         described("элемент маски 2 не помещается в поле из 1 байт.")},
-        {"read element past the field", [&] { ReadField(block, 1, threeBits, 2); },
          described("элемент маски 2 не помещается в поле из 1 байт.")},
         // Element 0 is readable whatever the width: only later elements can fall outside.
         {"second element of bits wider than the field", [&] { ReadField(block, 1, fieldOf("int", 1, 12), 1); },
@@ -250,29 +207,20 @@ TEST(FieldFailures, NameTheOffendingPieceOrTheField)
          described("элемент маски 1 не помещается в окно из 4 байт.")},
         {"bits 0 packing", [&] { PackMaskElements(fieldOf("int", 1, 0), {"0"}); }, kBadWidth},
         {"bits 65 packing", [&] { PackMaskElements(fieldOf("int", 9, 65), {"0"}); }, kBadWidth},
-        {"bits 0 reading", [&] { ReadField(block, 1, fieldOf("int", 1, 0), 0); }, kBadWidth},
-        {"size 0 packing", [&] { PackMaskElements(fieldOf("int", 0, 2), {}); }, kBadWidth},
         {"password pair", [] { WriteField("12G4", fieldOf("pswd_string", 3)); }, notInteger("$G4")},
-        {"password lone digit", [] { WriteField("12G", fieldOf("pswd_string", 3)); }, notInteger("$G")},
-        {"hex leading digit", [] { WriteField("G12", fieldOf("hex", 2)); }, notInteger("$G")},
         {"hex Cyrillic letter", [] { WriteField("1Я", fieldOf("hex", 1)); }, notInteger("$1Я")},
         {"hex array pair", [] { WriteField("01ZZ", fieldOf("hex_array", 2)); }, notInteger("$ZZ")},
         {"decimal array letter", [] { WriteField("12a", fieldOf("dec_array", 5)); }, notInteger("a")},
         {"address component", [] { WriteField("1.x.1.1", fieldOf("ip_string", 4)); }, notInteger("x")},
         {"phone character", [] { WriteField("1-2", fieldOf("phone", 8)); }, "EConvertError: Некорректный телефон: 1-2"},
         {"phone of seven bytes read", [] { ReadField(Bytes(8, 0xDD), 1, fieldOf("phone", 7), 0); }, phoneSize},
-        {"phone of seven bytes written", [] { WriteField("1", fieldOf("phone", 7)); }, phoneSize},
-        {"text of no bytes read", [] { ReadField(Bytes(4, 0), 1, fieldOf("string", 0), 0); }, kBadWidth},
         {"text of no bytes written", [] { WriteField("1", fieldOf("hex", 0)); }, kBadWidth},
         // Fields end at the last byte of the block.
         {"integer past the end", [&] { ReadField(three, 3, fieldOf("int", 2), 0); }, kOutside},
         {"position 0", [&] { ReadField(three, 0, fieldOf("int", 1), 0); }, kOutside},
         {"text past the end", [&] { ReadField(three, 2, fieldOf("pswd_string", 3), 0); }, kOutside},
         {"phone past the end", [] { ReadField(Bytes(8, 0xDD), 2, fieldOf("phone", 8), 0); }, kOutside},
-        {"wide mask field past the end", [] { ReadField(Bytes(5, 0), 1, fieldOf("int", 6, 12), 0); },
-         kOutside},
-        {"sixteenth phone place", [] { WriteField("123456789012345x9", fieldOf("phone", 8)); },
-         "EConvertError: Некорректный телефон: 123456789012345x9"},
+        {"wide field past the end", [] { ReadField(Bytes(5, 0), 1, fieldOf("int", 6, 12), 0); }, kOutside},
     };
     for (const auto &c : cases)
         EXPECT_EQ(FailureOf(c.call), c.failure) << c.label;
