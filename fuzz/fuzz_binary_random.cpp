@@ -9,20 +9,11 @@
 
 namespace {
 
+// The description's device matches this code with any software version.
 constexpr std::uint16_t kHw = 1;
-constexpr std::uint16_t kSw = 0;
-constexpr int kMaxBlocks = 3;
-constexpr int kMaxItems = 5;
-constexpr int kMaxArrays = 3;
-constexpr int kMaxStructs = 2;
-constexpr int kMaxStructItems = 3;
 constexpr int kMaxArrayCount = 8; // keeps nested arrays of structs fast
 constexpr int kMaxMaskCount = 4;
-constexpr int kMaxSize = 12;
-constexpr int kMaxBits = 70;
 
-const char *const kItemNames[] = {"i0", "i1", "i2", "i3", "i4", "i5", "i6", "i7"};
-const char *const kArrayNames[] = {"a0", "a1", "a2"};
 // In a list of values: any 32-bit integer, where a large value stays cheap.
 const std::string kAnyInt = "*";
 
@@ -33,11 +24,11 @@ std::vector<std::string> numbers(int from, int to, std::vector<std::string> more
     return more;
 }
 
+// Every type word, and the structs s0 and s1 that a description may define.
 const std::vector<std::string> kTypes = {"int", "string", "pswd_string", "ip_string", "phone", "hex",
                                          "hex_array", "dec_array", "bool", "mode", "s0", "s1"};
-const std::vector<std::string> kSizes = numbers(0, kMaxSize, {"-1", "65536"});
-const std::vector<std::string> kBits = numbers(-1, kMaxBits, {});
 const std::vector<std::string> kFactors = {"0", "1", "-1", "2", "3", "10", "40", "2147483647", "-2147483648", kAnyInt};
+// The arrays a description may define, and a name it never does.
 const std::vector<std::string> kArrays = {"a0", "a1", "a2", "nowhere"};
 
 // An attribute absent in that many eighths of the elements; a number is no number at all in another eighth.
@@ -60,10 +51,10 @@ std::string items(FuzzedDataProvider &in, int most)
 {
     std::string text;
     for (int n = in.ConsumeIntegralInRange(0, most); n > 0; --n) {
-        text += std::string("<item name=\"") + in.PickValueInArray(kItemNames) + "\" caption=\"c\"";
+        text += "<item name=\"i" + std::to_string(in.ConsumeIntegralInRange(0, 7)) + "\" caption=\"c\"";
         attribute(text, in, "type", kTypes, 1, false);
-        attribute(text, in, "size", kSizes, 1, false);
-        attribute(text, in, "bits", kBits, 4, false);
+        attribute(text, in, "size", numbers(0, fuzz::kMaxSize, {"-1", "65536"}), 1, false);
+        attribute(text, in, "bits", numbers(-1, fuzz::kMaxBits, {}), 4, false);
         for (const char *name : {"mul", "div", "add", "sub"})
             attribute(text, in, name, kFactors, 1, true);
         attribute(text, in, "active", {"0", "1", "2", kAnyInt}, 1, true);
@@ -77,19 +68,19 @@ std::string items(FuzzedDataProvider &in, int most)
 
 std::string description(FuzzedDataProvider &in)
 {
-    std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<devices><device hw=\"" + std::to_string(kHw) +
-                       "\" sw_low=\"" + std::to_string(kSw) + "\">";
-    for (int block = in.ConsumeIntegralInRange(1, kMaxBlocks); block > 0; --block)
-        text += "<block caption=\"b\">" + items(in, kMaxItems) + "</block>";
-    for (int a = 0, count = in.ConsumeIntegralInRange(0, kMaxArrays); a < count; ++a) {
+    std::string text = "<?xml version=\"1.0\"?>\n<devices><device hw=\"" + std::to_string(kHw) + "\">";
+    // Up to three blocks of up to five items, the arrays, two structs of up to three items.
+    for (int block = in.ConsumeIntegralInRange(1, 3); block > 0; --block)
+        text += "<block caption=\"b\">" + items(in, 5) + "</block>";
+    for (int a = 0, count = in.ConsumeIntegralInRange(0, 3); a < count; ++a) {
         const bool mask = in.ConsumeBool();
-        text += std::string("<array name=\"") + kArrayNames[a] + "\" caption=\"a\"";
+        text += "<array name=\"" + kArrays[a] + "\" caption=\"a\"";
         attribute(text, in, "start", {"0", "1", "-1", "2147483647", "-2147483648", "2147483640", kAnyInt}, 1, true);
         attribute(text, in, "count", numbers(0, mask ? kMaxMaskCount : kMaxArrayCount, {"-1"}), 1, true);
         text += "/>";
     }
-    for (int s = 0, count = in.ConsumeIntegralInRange(0, kMaxStructs); s < count; ++s)
-        text += "<struct name=\"s" + std::to_string(s) + "\">" + items(in, kMaxStructItems) + "</struct>";
+    for (int s = 0, count = in.ConsumeIntegralInRange(0, 2); s < count; ++s)
+        text += "<struct name=\"s" + std::to_string(s) + "\">" + items(in, 3) + "</struct>";
     text += "<enum name=\"mode\"><choice value=\"0\" caption=\"zero\"/><choice value=\"1\" caption=\"one\"/></enum>";
     return text + "</device></devices>\n";
 }
@@ -101,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static const fuzz::TScratchDir catalogue("fuzz-binary-random");
     FuzzedDataProvider in(data, size);
     catalogue.Write("device.xml", description(in));
-    const TConfigModelPtr model = CreateConfigModel(catalogue.Path(), kHw, kSw);
+    const TConfigModelPtr model = CreateConfigModel(catalogue.path, kHw, 0);
     if (!model)
         return 0;
     fuzz::Exercise(*model, [&](int length) {

@@ -1,8 +1,8 @@
 #pragma once
 
 // The harness every fuzz target shares: the failure report, the steps allowed
-// to fail, the input split, the sample models and scratch folders, and the
-// checks that hold for decoding, showing and encoding with any model.
+// to fail, the sample models and scratch folders, and the checks that hold
+// for decoding, showing and encoding with any model.
 
 #include "model/errors.h"
 #include "model/model.h"
@@ -35,81 +35,55 @@ namespace fuzz {
 // Runs one step of the code under test; only EError is an expected failure, anything else ends the run.
 template <typename TStep>
 bool Try(TStep &&step)
-{
-    try {
-        step();
-        return true;
-    } catch (const EError &) {
-        return false;
-    }
-}
-
-// The input cut at its first count - 1 separators, as the seed files join their pieces; the last runs to the end.
-inline std::vector<Bytes> Split(const std::uint8_t *data, std::size_t size, std::uint8_t separator, std::size_t count)
-{
-    std::vector<Bytes> pieces;
-    const std::uint8_t *end = data + size;
-    while (pieces.size() + 1 < count) {
-        const std::uint8_t *stop = std::find(data, end, separator);
-        if (stop == end)
-            break;
-        pieces.emplace_back(data, stop);
-        data = stop + 1;
-    }
-    pieces.emplace_back(data, end);
-    return pieces;
+try {
+    step();
+    return true;
+} catch (const EError &) {
+    return false;
 }
 
 // The project's own catalogue with the sample devices: binary (hw 5, sw 300) and XML (hw 7, sw 120).
 inline const std::filesystem::path kSampleCatalogue = CATALOGUE_DIR;
-inline constexpr std::uint16_t kBinaryHw = 5;
-inline constexpr std::uint16_t kBinarySw = 300;
-inline constexpr std::uint16_t kXmlHw = 7;
-inline constexpr std::uint16_t kXmlSw = 120;
+struct TDevice { std::uint16_t hw, sw; };
+inline constexpr TDevice kBinarySample{5, 300};
+inline constexpr TDevice kXmlSample{7, 120};
 // Images of larger blocks are cut short: the point is the layout, not the memory.
 inline constexpr int kMaxImage = 4096;
+// Widths the field conversions are driven with: past the longest field and past 64 bits.
+inline constexpr int kMaxSize = 12;
+inline constexpr int kMaxBits = 70;
 
-inline TConfigModelPtr SampleModel(std::uint16_t hw, std::uint16_t sw)
+inline TConfigModelPtr SampleModel(TDevice device)
 {
-    TConfigModelPtr model = CreateConfigModel(kSampleCatalogue, hw, sw);
+    TConfigModelPtr model = CreateConfigModel(kSampleCatalogue, device.hw, device.sw);
     FUZZ_CHECK(model && model->GetBlockCount() > 0);
     return model;
 }
 
 // A folder of this process's own in the temporary folder (run.sh points that into its work folder).
-class TScratchDir {
-public:
+struct TScratchDir {
     explicit TScratchDir(const std::string &purpose)
-        : m_path(std::filesystem::temp_directory_path() / ("configurator-" + purpose + "-" + std::to_string(::getpid())))
+        : path(std::filesystem::temp_directory_path() / ("configurator-" + purpose + "-" + std::to_string(::getpid())))
     {
-        std::filesystem::create_directories(m_path);
+        std::filesystem::create_directories(path);
     }
-    ~TScratchDir() { std::filesystem::remove_all(m_path, m_ignored); }
+    ~TScratchDir() { std::filesystem::remove_all(path, ignored); }
 
-    const std::filesystem::path &Path() const { return m_path; }
-
-    // Replaces the file's contents (making its folder) and returns its path.
-    std::filesystem::path Write(const std::string &name, const std::string &bytes) const
+    // Replaces the file's contents and returns its path.
+    std::string Write(const std::string &name, const std::string &bytes) const
     {
-        const auto path = m_path / name;
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
-        out.close();
-        FUZZ_CHECK(out);
-        return path;
+        FUZZ_CHECK(std::ofstream(path / name, std::ios::binary) << bytes);
+        return (path / name).string();
     }
 
-private:
-    std::filesystem::path m_path;
-    std::error_code m_ignored;
+    const std::filesystem::path path;
+    std::error_code ignored;
 };
 
 // The grid as the command-line tool prints it, or "! " and the message the user would see.
-inline std::string Render(IConfigModel &model, TTreeGrid *into = nullptr)
+inline std::string Render(IConfigModel &model)
 {
-    TTreeGrid own;
-    TTreeGrid &grid = into ? *into : own;
+    TTreeGrid grid;
     std::string failure;
     try {
         model.FillTree(grid);
@@ -147,9 +121,9 @@ inline std::pair<std::vector<Bytes>, bool> EncodeEach(IConfigModel &model)
 }
 
 // What the program sends a sample device reads back whole into a fresh model and encodes the same again.
-inline void CheckReadsBack(std::uint16_t hw, std::uint16_t sw, const std::vector<Bytes> &encoded)
+inline void CheckReadsBack(TDevice device, const std::vector<Bytes> &encoded)
 {
-    const TConfigModelPtr again = SampleModel(hw, sw);
+    const TConfigModelPtr again = SampleModel(device);
     FUZZ_CHECK(DecodeEach(*again, encoded, true));
     FUZZ_CHECK(EncodeEach(*again) == std::pair(encoded, true));
 }
