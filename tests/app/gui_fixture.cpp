@@ -2,9 +2,6 @@
 
 #include "app/port_dialog.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
-
 // Where the shared device descriptions and settings files of these tests lie.
 const std::filesystem::path kGuiData = GUI_DATA_DIR;
 
@@ -66,7 +63,7 @@ TfrmMain &WindowTest::Open(TMainOptions options)
 void WindowTest::OpenSettings(const std::string &text)
 {
     if (!window)
-        Open(QuietOptions());
+        Open();
     window->FileOpen1Accept(QString::fromStdString(dir.Write("opened.cfg", text)));
 }
 
@@ -87,14 +84,9 @@ PVirtualNode WindowTest::Find(const std::string &path)
     return node;
 }
 
-std::string WindowTest::Value(const std::string &path)
+QString WindowTest::Cell(const std::string &path, int column)
 {
-    return window->VST1->Tree().Data(Find(path)).Value.Text();
-}
-
-QString WindowTest::Cell(PVirtualNode node, int column)
-{
-    return window->VST1->Tree().data(window->VST1->Tree().IndexOf(node, column)).toString();
+    return window->VST1->Tree().data(window->VST1->Tree().IndexOf(Find(path), column)).toString();
 }
 
 QWidget *WindowTest::StartEditing(PVirtualNode node)
@@ -123,15 +115,10 @@ QWidget *WindowTest::Type(const std::string &path, const QString &text)
     return editor;
 }
 
-void WindowTest::EditText(const std::string &path, const QString &text)
-{
-    if (QWidget *editor = Type(path, text))
-        Enter(editor);
-}
-
 void WindowTest::Enter(QWidget *editor)
 {
-    QTest::keyClick(editor, Qt::Key_Return);
+    if (editor)
+        QTest::keyClick(editor, Qt::Key_Return);
     Settle();
 }
 
@@ -139,11 +126,6 @@ void WindowTest::PickMenuItem(const std::string &path)
 {
     ASSERT_EQ(window->VST1GetPopupMenu(Find(path), 0), window->PopupMenu1) << path;
     window->N3->trigger();
-}
-
-void WindowTest::Settle(int milliseconds)
-{
-    WaitFor([] { return false; }, milliseconds);
 }
 
 bool WindowTest::WaitFor(const std::function<bool()> &condition, int milliseconds)

@@ -10,15 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSettings>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 // A window over a scratch catalogue, with its message boxes and questions captured.
 class WindowTest : public ::testing::Test, protected TServedDevice {
@@ -27,7 +20,8 @@ protected:
     void TearDown() override;
 
     // A window whose worker never polls (tests post its reports themselves).
-    TfrmMain &Open(TMainOptions options = {});
+    TfrmMain &Open(TMainOptions options);
+    TfrmMain &Open() { return Open(QuietOptions()); }
     TMainOptions QuietOptions() const;
     // Quiet options on the served device's port, with these poll interval and read time-out.
     TMainOptions ServedOptions(int pollMilliseconds, int readMilliseconds) const;
@@ -36,21 +30,22 @@ protected:
     void OpenSettings(const std::string &text);
     // The node reached by captions separated by "/".
     PVirtualNode Find(const std::string &path);
-    std::string Value(const std::string &path);
-    QString Cell(PVirtualNode node, int column = 1);
+    std::string Value(const std::string &path) { return window->VST1->Tree().Data(Find(path)).Value.Text(); }
+    QString Cell(const std::string &path, int column = 1);
+    bool Editing() const { return window->VST1->EditLink()->Editing(); }
 
     // Selects node's row and waits for its editor.
     QWidget *StartEditing(PVirtualNode node);
     // Opens path's editor and types text into it, or picks the list entry of that caption; the editor stays open.
     QWidget *Type(const std::string &path, const QString &text);
     // Types text into path's editor, or picks it in a list, and takes it with Enter.
-    void EditText(const std::string &path, const QString &text);
+    void EditText(const std::string &path, const QString &text) { Enter(Type(path, text)); }
     static void Enter(QWidget *editor);
     // Offers path's context menu, as a right click on its caption does, and takes its one item.
     void PickMenuItem(const std::string &path);
 
     // Lets queued messages and timers run for a while.
-    static void Settle(int milliseconds = 20);
+    static void Settle(int milliseconds = 20) { WaitFor([] { return false; }, milliseconds); }
     static bool WaitFor(const std::function<bool()> &condition, int milliseconds = 5000);
     // Triggers a device command and waits until its job has ended.
     void Trigger(QAction *action);

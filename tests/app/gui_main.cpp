@@ -1,11 +1,7 @@
 // The window tests' main: a QApplication on the offscreen platform, and user
 // settings kept in a folder of this run's own, apart from the real user's and
 // from other test processes running at the same time.
-#include <QApplication>
-#include <QFile>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
