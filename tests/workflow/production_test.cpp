@@ -21,122 +21,6 @@ std::string textAt(IConfigModel &model, const std::string &xpath)
     return node ? node.Text() : "<none>";
 }
 
-} // namespace
-
-// ------------------------------------------------------------------ overrides
-
-TEST(ParseOverride, SplitsAtTheFirstEqualsSign)
-{
-    const TOverride o = ParseOverride("name[2]=a=b");
-    EXPECT_EQ(o.name, "name[2]");
-    EXPECT_EQ(o.value, "a=b");
-    EXPECT_EQ(ParseOverride("empty=").value, "");
-    for (const char *bad : {"novalue", "=5"})
-        EXPECT_EQ(FailureOf([&] { ParseOverride(bad); }),
-                  Format("EConfigError: Параметр задаётся как ИМЯ=ЗНАЧЕНИЕ: \"%s\".", bad));
-}
-
-TEST(ApplyOverride, SetsTheNamedValueOnly)
-{
-    const TConfigModelPtr binary = LoadSample("transmitter-binary.cfg");
-    const TConfigModelPtr xmlModel = LoadSample("transmitter-xml.cfg");
-    const struct {
-        IConfigModel &model;
-        const char *assignment, *xpath, *text;
-    } cases[] = {
-        // Binary items by name, index, both indices and struct field.
-        {*binary, "object_number=77", "/config/object_number/value", "77"},
-        {*binary, "zone_type[3]=2", "/config/zone_type/value[@zones='3']", "2"},
-        {*binary, "zone_parts[2,5]=0", "/config/zone_parts/value[@parts='2' and @zones='5']", "0"},
-        {*binary, "led_mode[4]=2", "/config/led_mode/value[@leds='4']", "2"},
-        {*binary, "channel[2].frequency=777", "/config/channel/value[@channels='2']/frequency/value", "777"},
-        {*binary, "channel[1].slot[2]=9", "/config/channel/value[@channels='1']/slot/value[@slots='2']", "9"},
-        {*binary, "object_name=Цех", "/config/object_name/value", "Цех"},
-        // XML parameters, and array fields counting from one.
-        {*xmlModel, "Period=600", "/config/Period", "600"},
-        {*xmlModel, "Phones.Number[2]=+7111", "/config/Phones/phone[2]/Number", "+7111"},
-        {*xmlModel, "Channels.Level[1]=0", "/config/Channels/channel[1]/Level", "0"},
-    };
-    for (const auto &c : cases)
-        ApplyOverride(c.model, ParseOverride(c.assignment));
-    for (const auto &c : cases)
-        EXPECT_EQ(textAt(c.model, c.xpath), c.text) << c.assignment;
-    // Nothing else changed.
-    EXPECT_EQ(CompareConfigurations(*LoadSample("transmitter-binary.cfg"), *binary).size(), 7u);
-    EXPECT_EQ(textAt(*xmlModel, "/config/Phones/phone[1]/Number"), "+74951234567");
-}
-
-TEST(ApplyOverride, WhatNamesNoParameterIsRefused)
-{
-    const TConfigModelPtr binary = LoadSample("transmitter-binary.cfg");
-    for (const char *name : {"nosuch", "zone_type", "zone_type[9]", "zone_type[1,1]", "zone_parts[1]", "channel[1]",
-                             "object_number[1]", "object_number.x", "channel[1].nosuch", "reserved", "zone_type[x]",
-                             "zone_type[1", ".object_number"})
-        EXPECT_EQ(MessageOf([&] { ApplyOverride(*binary, ParseOverride(std::string(name) + "=1")); }),
-                  Format("Параметр \"%s\" не найден.", name));
-    const TConfigModelPtr xmlModel = LoadSample("transmitter-xml.cfg");
-    for (const char *name : {"Phones", "Phones.Number", "Phones.Number[3]", "Phones.Number[0]", "Number[1]",
-                             "Period[1]", "Phones.Nosuch[1]", "Phones.Number[1].x"})
-        EXPECT_EQ(MessageOf([&] { ApplyOverride(*xmlModel, ParseOverride(std::string(name) + "=1")); }),
-                  Format("Параметр \"%s\" не найден.", name));
-}
-
-// -------------------------------------------------------------- block images
-
-TEST(FirstDifference, BlockAndOffsetFromZero)
-{
-    const std::vector<Bytes> images = {{1, 2, 3}, {4, 5}};
-    EXPECT_FALSE(FirstDifference(images, images));
-    const struct {
-        std::vector<Bytes> actual;
-        int block;
-        int offset;
-    } cases[] = {{{{1, 2, 3}, {4, 6}}, 1, 1},
-                 {{{9, 2, 3}, {4, 6}}, 0, 0},
-                 {{{1, 2}, {4, 5}}, 0, 2},
-                 {{{1, 2, 3, 4}, {4, 5}}, 0, 3},
-                 {{{1, 2, 3}}, 1, 0},
-                 {{{1, 2, 3}, {4, 5}, {}}, 2, 0}};
-    for (const auto &c : cases) {
-        const auto difference = FirstDifference(images, c.actual);
-        ASSERT_TRUE(difference);
-        EXPECT_EQ(difference->block, c.block);
-        EXPECT_EQ(difference->offset, c.offset);
-    }
-    // An empty extra block is still a block the other side lacks.
-    EXPECT_TRUE(FirstDifference({{}}, {}));
-}
-
-// ------------------------------------------------------------------------ log
-
-TEST(ProductionLog, OneCsvLineAfterTheHeader)
-{
-    std::tm local{.tm_sec = 9, .tm_min = 3, .tm_hour = 14, .tm_mday = 17, .tm_mon = 4, .tm_year = 2024 - 1900};
-    local.tm_isdst = -1;
-    TDeviceOutcome outcome;
-    outcome.time = std::chrono::system_clock::from_time_t(std::mktime(&local));
-    outcome.serialNumber = 0xABCD;
-    outcome.hardwareCode = 5;
-    outcome.softwareVersion = 300;
-    outcome.success = true;
-    outcome.message = kMsgWrittenAndVerified;
-    EXPECT_EQ(ProductionLogLine(outcome), "2024-05-17 14:03:09;0000ABCD;5;300;успех;Настройки записаны и проверены");
-    outcome.success = false;
-    outcome.message = "Строка 1: \"x\"; y\r\nz";
-    EXPECT_EQ(ProductionLogLine(outcome), "2024-05-17 14:03:09;0000ABCD;5;300;ошибка;\"Строка 1: \"\"x\"\"; y  z\"");
-
-    TTempDir dir;
-    const auto file = dir.Path() / "log.csv";
-    AppendProductionLog(file, outcome);
-    AppendProductionLog(file, outcome);
-    const std::string line = ProductionLogLine(outcome) + "\n";
-    EXPECT_EQ(ReadFile(file), std::string(kProductionLogHeader) + "\n" + line + line);
-}
-
-// --------------------------------------------------- the line, scripted
-
-namespace {
-
 // Reports as scripted; the link answers nothing. Stops the line when the script ends.
 class TScriptedSession : public IDeviceSession, public IDeviceLink {
 public:
@@ -144,7 +28,6 @@ public:
         : m_reports(std::move(reports)), m_stop(stop)
     {
     }
-
     std::optional<TDeviceReport> NextReport(std::chrono::milliseconds) override
     {
         if (m_reports.empty()) {
@@ -164,8 +47,6 @@ public:
     void Pause(std::chrono::milliseconds) override {}
 
     int requests = 0;
-
-private:
     std::deque<std::optional<TDeviceReport>> m_reports;
     std::atomic<bool> &m_stop;
 };
@@ -175,20 +56,102 @@ std::optional<TDeviceReport> present(std::uint64_t serial, std::uint16_t hw = 6)
     return TDeviceReport{{true, 64, hw, 300}, serial};
 }
 
-std::optional<TDeviceReport> absent()
-{
-    return TDeviceReport{};
-}
-
 } // namespace
 
-TEST(RunProduction, EachSerialNumberIsServedOnceAndOnlyWhenNew)
+TEST(ParseOverride, SplitsAtTheFirstEqualsSign)
+{
+    const TOverride o = ParseOverride("name[2]=a=b");
+    EXPECT_EQ(o.name, "name[2]");
+    EXPECT_EQ(o.value, "a=b");
+    EXPECT_EQ(ParseOverride("empty=").value, "");
+    for (const char *bad : {"novalue", "=5"})
+        EXPECT_EQ(FailureOf([&] { ParseOverride(bad); }),
+                  Format("EConfigError: Параметр задаётся как ИМЯ=ЗНАЧЕНИЕ: \"%s\".", bad));
+}
+
+TEST(ApplyOverride, SetsTheNamedValueOnlyAndRefusesWhatNamesNoParameter)
+{
+    const TConfigModelPtr binary = LoadSample("transmitter-binary.cfg");
+    const TConfigModelPtr xmlModel = LoadSample("transmitter-xml.cfg");
+    const struct {
+        IConfigModel &model;
+        const char *assignment, *xpath, *text;
+    } cases[] = {
+        // Binary items by name, array index, both indices, mask index, struct field.
+        {*binary, "object_number=77", "/config/object_number/value", "77"},
+        {*binary, "zone_type[3]=2", "/config/zone_type/value[@zones='3']", "2"},
+        {*binary, "zone_parts[2,5]=0", "/config/zone_parts/value[@parts='2' and @zones='5']", "0"},
+        {*binary, "led_mode[4]=2", "/config/led_mode/value[@leds='4']", "2"},
+        {*binary, "channel[2].frequency=777", "/config/channel/value[@channels='2']/frequency/value", "777"},
+        {*binary, "channel[1].slot[2]=9", "/config/channel/value[@channels='1']/slot/value[@slots='2']", "9"},
+        {*binary, "object_name=Цех", "/config/object_name/value", "Цех"},
+        // XML parameters, and array fields counting from one.
+        {*xmlModel, "Period=600", "/config/Period", "600"},
+        {*xmlModel, "Phones.Number[2]=+7111", "/config/Phones/phone[2]/Number", "+7111"},
+        {*xmlModel, "Channels.Level[1]=0", "/config/Channels/channel[1]/Level", "0"},
+    };
+    for (const auto &c : cases)
+        ApplyOverride(c.model, ParseOverride(c.assignment));
+    for (const auto &c : cases)
+        EXPECT_EQ(textAt(c.model, c.xpath), c.text) << c.assignment;
+    // Nothing else changed.
+    EXPECT_EQ(CompareConfigurations(*LoadSample("transmitter-binary.cfg"), *binary).size(), 7u);
+    EXPECT_EQ(textAt(*xmlModel, "/config/Phones/phone[1]/Number"), "+74951234567");
+
+    const std::pair<IConfigModel *, std::vector<std::string>> refused[] = {
+        {binary.get(), {"nosuch", "zone_type", "zone_type[9]", "zone_type[1,1]", "zone_parts[1]", "channel[1]",
+                        "object_number[1]", "object_number.x", "channel[1].nosuch", "reserved", "zone_type[x]",
+                        "zone_type[1", ".object_number"}},
+        {xmlModel.get(), {"Phones", "Phones.Number", "Phones.Number[3]", "Phones.Number[0]", "Number[1]", "Period[1]",
+                          "Phones.Nosuch[1]", "Phones.Number[1].x"}},
+    };
+    for (const auto &[model, names] : refused)
+        for (const std::string &name : names)
+            EXPECT_EQ(MessageOf([&] { ApplyOverride(*model, ParseOverride(name + "=1")); }),
+                      "Параметр \"" + name + "\" не найден.");
+}
+
+TEST(FirstDifference, BlockAndOffsetFromZero)
+{
+    const std::vector<Bytes> images = {{1, 2, 3}, {4, 5}};
+    EXPECT_FALSE(FirstDifference(images, images));
+    const struct {
+        std::vector<Bytes> expected, actual;
+        int block, offset;
+    } cases[] = {{images, {{1, 2, 3}, {4, 6}}, 1, 1},
+                 {images, {{9, 2, 3}, {4, 6}}, 0, 0},
+                 {images, {{1, 2}, {4, 5}}, 0, 2},
+                 {images, {{1, 2, 3, 4}, {4, 5}}, 0, 3},
+                 {images, {{1, 2, 3}}, 1, 0},
+                 {images, {{1, 2, 3}, {4, 5}, {}}, 2, 0},
+                 {{{}}, {}, 0, 0}}; // an empty extra block is still a block the other side lacks
+    for (const auto &c : cases) {
+        const auto difference = FirstDifference(c.expected, c.actual);
+        ASSERT_TRUE(difference);
+        EXPECT_EQ(std::make_pair(difference->block, difference->offset), std::make_pair(c.block, c.offset));
+    }
+}
+
+TEST(ProductionLog, OneCsvLineQuotedWhereItHoldsTheSeparatorOrAQuote)
+{
+    std::tm local{.tm_sec = 9, .tm_min = 3, .tm_hour = 14, .tm_mday = 17, .tm_mon = 4, .tm_year = 2024 - 1900};
+    local.tm_isdst = -1;
+    TDeviceOutcome outcome;
+    outcome.time = std::chrono::system_clock::from_time_t(std::mktime(&local));
+    outcome.serialNumber = 0xABCD;
+    outcome.hardwareCode = 5;
+    outcome.softwareVersion = 300;
+    outcome.message = "Строка 1: \"x\"; y\r\nz";
+    EXPECT_EQ(ProductionLogLine(outcome), "2024-05-17 14:03:09;0000ABCD;5;300;ошибка;\"Строка 1: \"\"x\"\"; y  z\"");
+}
+
+TEST(RunProduction, EachNewSerialNumberIsServedOnceUpToTheMaximum)
 {
     const TConfigModelPtr model = LoadSample("transmitter-binary.cfg");
     std::atomic<bool> stop{false};
-    // hw 6 does not fit the template, so no device is ever written to.
-    TScriptedSession session({std::nullopt, present(0xA), present(0xA), absent(), present(0xA), present(0xB),
-                              present(0xA), present(0xB)},
+    // hw 6 does not fit the template; 0xC does, but fails on its parameter before a request goes out.
+    TScriptedSession session({std::nullopt, present(0xA), present(0xA), TDeviceReport{}, present(0xA), present(0xB),
+                              present(0xA), present(0xB), present(0xC, 5), present(0xD, 5)},
                              stop);
     std::vector<std::string> events;
     TProductionEvents handlers;
@@ -196,39 +159,27 @@ TEST(RunProduction, EachSerialNumberIsServedOnceAndOnlyWhenNew)
     handlers.started = [&](const TDeviceReport &r) { events.push_back("начато " + SerialText(r.serialNumber)); };
     handlers.notice = [&](const std::string &text) { events.push_back(text); };
     handlers.finished = [&](const TDeviceOutcome &o) {
-        events.push_back(SerialText(o.serialNumber) + " " + (o.success ? "успех " : "ошибка ") + o.message);
+        events.push_back(SerialText(o.serialNumber) + (o.success ? " успех " : " ошибка ") + o.message);
     };
     TProductionOptions options;
     options.catalogueDir = kSampleCatalogue;
-    EXPECT_EQ(RunProduction(session, *model, options, stop, handlers), 2);
+    options.overrides = {ParseOverride("zone_type[9]=1")};
+    options.maxDevices = 3;
+    EXPECT_EQ(RunProduction(session, *model, options, stop, handlers), 3);
     const std::string refused = " ошибка Версия устройства не совпадает с версией настроек.";
-    EXPECT_EQ(events, (std::vector<std::string>{"ожидание", "начато 0000000A", "0000000A" + refused, "ожидание",
-                                                "Устройство 0000000A уже обработано в этом сеансе.",
-                                                "начато 0000000B", "0000000B" + refused, "ожидание",
-                                                "Устройство 0000000A уже обработано в этом сеансе.",
-                                                "Устройство 0000000B уже обработано в этом сеансе."}));
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          "ожидание", "начато 0000000A", "0000000A" + refused, "ожидание",
+                          "Устройство 0000000A уже обработано в этом сеансе.", "начато 0000000B", "0000000B" + refused,
+                          "ожидание", "Устройство 0000000A уже обработано в этом сеансе.",
+                          "Устройство 0000000B уже обработано в этом сеансе.", "начато 0000000C",
+                          "0000000C ошибка Параметр \"zone_type[9]\" не найден."}));
     EXPECT_EQ(session.requests, 0);
+    EXPECT_FALSE(stop); // the maximum ended the run, not the script
+    // Without a maximum the line runs until it is stopped.
+    options.maxDevices = 0;
+    TScriptedSession once({present(0xA)}, stop);
+    EXPECT_EQ(RunProduction(once, *model, options, stop, {}), 1);
 }
-
-TEST(RunProduction, StopsAfterTheCurrentDeviceOrTheMaximum)
-{
-    const TConfigModelPtr model = LoadSample("transmitter-binary.cfg");
-    std::atomic<bool> stop{false};
-    TScriptedSession session({present(1), present(2), present(3)}, stop);
-    TProductionEvents handlers;
-    handlers.finished = [&](const TDeviceOutcome &) { stop = true; };
-    TProductionOptions options;
-    options.catalogueDir = kSampleCatalogue;
-    EXPECT_EQ(RunProduction(session, *model, options, stop, handlers), 1);
-
-    std::atomic<bool> never{false};
-    TScriptedSession more({present(1), present(2), present(3)}, never);
-    options.maxDevices = 2;
-    EXPECT_EQ(RunProduction(more, *model, options, never, {}), 2);
-    EXPECT_FALSE(never);
-}
-
-// --------------------------------------------------- against the simulator
 
 namespace {
 
@@ -245,17 +196,7 @@ protected:
         session = std::make_unique<TPortSession>(server->PortPath(), CreateSerialPort(), options);
     }
 
-    // A run over the served device with the sample password and these options.
-    int Run(TProductionOptions options, TProductionEvents events)
-    {
-        std::atomic<bool> stop{false};
-        options.catalogueDir = kSampleCatalogue;
-        options.passwordField = kSamplePassword;
-        return RunProduction(*session, *templateModel, options, stop, events);
-    }
-
     TTempDir dir;
-    TConfigModelPtr templateModel = LoadSample("transmitter-binary.cfg");
     std::vector<Bytes> oldImages = SampleImages("transmitter-binary.cfg", {"object_number=4321"});
     std::unique_ptr<TPortSession> session;
 };
@@ -268,49 +209,29 @@ TEST_F(ProductionDeviceTest, AVerifiedWriteOfAnXmlDeviceComparesTheBlockTexts)
     const std::vector<Bytes> texts = EncodeBlocks(*xmlTemplate);
     // Another version of the same description: the block texts name the written one.
     Start({Bytes(), Bytes()}, 7, 150);
-    auto verifyError = [&] {
-        return MessageOf([&] { VerifyConfiguration(session->Link(), *xmlTemplate, State(), kSamplePassword,
-                                                   kSampleCatalogue, nullptr); });
+    const auto writeAndVerify = [&] {
+        WriteConfiguration(session->Link(), xmlTemplate.get(), State(), kSamplePassword, nullptr);
+        return MessageOf([&] {
+            VerifyConfiguration(session->Link(), *xmlTemplate, State(), kSamplePassword, kSampleCatalogue, nullptr);
+        });
     };
-    WriteConfiguration(session->Link(), xmlTemplate.get(), State(), kSamplePassword, nullptr);
+    EXPECT_EQ(writeAndVerify(), "no error");
     EXPECT_EQ(device->Blocks(), texts);
-    EXPECT_EQ(verifyError(), "no error");
 
     const std::string text = ToString(texts[0]);
     const std::size_t digits = text.find(">1234<") + 1;
     server->SetFaultScript([this, text, digits](const TExchangeInfo &info) {
-        if (info.command == cmdWriteBlock) {
-            std::vector<Bytes> blocks = device->Blocks();
-            if (!blocks.empty() && ToString(blocks[0]) == text) {
-                blocks[0][digits] = '9';
-                device->SetBlocks(blocks);
-            }
+        std::vector<Bytes> blocks = device->Blocks();
+        if (info.command == cmdWriteBlock && !blocks.empty() && ToString(blocks[0]) == text) {
+            blocks[0][digits] = '9';
+            device->SetBlocks(blocks);
         }
         return TFault::None;
     });
-    WriteConfiguration(session->Link(), xmlTemplate.get(), State(), kSamplePassword, nullptr);
-    EXPECT_EQ(verifyError(), Format("Проверка записи: блок 0 отличается со смещения %d.", int(digits)));
+    EXPECT_EQ(writeAndVerify(), Format("Проверка записи: блок 0 отличается со смещения %d.", int(digits)));
 }
 
-TEST_F(ProductionDeviceTest, ABackupHoldsWhatTheDeviceHeld)
-{
-    Start(oldImages);
-    const auto backupDir = dir.Path() / "backups";
-    auto backup = [&] {
-        return BackupConfiguration(session->Link(), State(), 0x1001, kSamplePassword, kSampleCatalogue, backupDir,
-                                   nullptr);
-    };
-    const std::filesystem::path file = backup();
-    EXPECT_EQ(file.parent_path(), backupDir);
-    EXPECT_TRUE(MatchesPattern(file.filename().string(), "00001001-########-######.cfg")) << file.filename();
-    EXPECT_EQ(EncodeBlocks(*LoadSettingsFile(file.string(), kSampleCatalogue)), oldImages);
-    // A second backup never replaces the first.
-    EXPECT_NE(backup(), file);
-    EXPECT_TRUE(std::filesystem::exists(file));
-    EXPECT_EQ(device->CommandCount(cmdWriteBlock), 0);
-}
-
-TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnother)
+TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnotherEachBackedUpBeforeItIsWritten)
 {
     Start(oldImages);
     TProductionOptions options;
@@ -319,6 +240,8 @@ TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnother)
     options.logFile = dir.Path() / "log.csv";
     options.maxDevices = 3;
     options.reportWait = 100ms;
+    options.catalogueDir = kSampleCatalogue;
+    options.passwordField = kSamplePassword;
 
     std::vector<TDeviceOutcome> outcomes;
     std::vector<std::vector<Bytes>> memories;
@@ -330,38 +253,29 @@ TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnother)
         memories.push_back(device->Blocks());
         writes.push_back(device->CommandCount(cmdWriteBlock));
         // The technician plugs in the next device: one that does not fit, then one that does.
-        if (outcomes.size() == 1) {
-            device->SetIdentity(6, 300);
-            device->SetSerialNumber(0x1002);
-        } else if (outcomes.size() == 2) {
-            device->SetIdentity(5, 300);
-            device->SetSerialNumber(0x1003);
-            device->SetBlocks(oldImages);
-        }
+        device->SetSerialNumber(0x1001 + std::min<std::size_t>(outcomes.size(), 2)); // the last stays
+        device->SetIdentity(outcomes.size() == 1 ? 6 : 5, 300);
+        device->SetBlocks(oldImages);
     };
-    EXPECT_EQ(Run(options, events), 3);
+    std::atomic<bool> stop{false};
+    EXPECT_EQ(RunProduction(*session, *LoadSample("transmitter-binary.cfg"), options, stop, events), 3);
 
     const std::vector<Bytes> written = SampleImages("transmitter-binary.cfg", {"object_number=77"});
     ASSERT_EQ(outcomes.size(), 3u);
-    EXPECT_TRUE(outcomes[0].success) << outcomes[0].message;
-    EXPECT_EQ(memories[0], written);
-    EXPECT_FALSE(outcomes[1].success);
-    EXPECT_EQ(outcomes[1].message, "Версия устройства не совпадает с версией настроек.");
+    EXPECT_EQ(memories, (std::vector<std::vector<Bytes>>{written, oldImages, written}));
     EXPECT_EQ(writes[1], 0);
-    EXPECT_TRUE(outcomes[2].success) << outcomes[2].message;
-    EXPECT_EQ(memories[2], written);
-
+    EXPECT_TRUE(outcomes[1].backup.empty());
     // The backups hold the old configuration: they were made before the writes.
     for (const std::size_t i : {0u, 2u}) {
-        ASSERT_FALSE(outcomes[i].backup.empty());
-        EXPECT_EQ(outcomes[i].backup.filename().string().substr(0, 9), SerialText(outcomes[i].serialNumber) + "-");
+        EXPECT_TRUE(MatchesPattern(outcomes[i].backup.filename().string(),
+                                   SerialText(outcomes[i].serialNumber) + "-########-######.cfg"));
         EXPECT_EQ(EncodeBlocks(*LoadSettingsFile(outcomes[i].backup.string(), kSampleCatalogue)), oldImages);
     }
-    EXPECT_TRUE(outcomes[1].backup.empty());
-    std::size_t backups = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(*options.backupDir))
-        ++backups;
-    EXPECT_EQ(backups, 2u);
+    // A second backup never replaces the first.
+    const std::filesystem::path again = BackupConfiguration(session->Link(), State(), 0x1003, kSamplePassword,
+                                                            kSampleCatalogue, *options.backupDir, nullptr);
+    EXPECT_NE(again, outcomes[2].backup);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(*options.backupDir), {}), 3);
 
     const std::string log = ReadFile(*options.logFile);
     EXPECT_EQ(log.substr(0, log.find('\n')), kProductionLogHeader);
@@ -370,21 +284,4 @@ TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnother)
                                    "00001002;6;300;ошибка;Версия устройства не совпадает с версией настроек.",
                                    "00001003;5;300;успех;Настройки записаны и проверены"}));
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4);
-}
-
-TEST_F(ProductionDeviceTest, AnUnknownParameterFailsTheDeviceBeforeItIsTouched)
-{
-    Start(oldImages);
-    TProductionOptions options;
-    options.overrides = {ParseOverride("zone_type[9]=1")};
-    options.maxDevices = 1;
-    std::vector<TDeviceOutcome> outcomes;
-    TProductionEvents events;
-    events.started = [&](const TDeviceReport &) { device->ResetCounts(); };
-    events.finished = [&](const TDeviceOutcome &outcome) { outcomes.push_back(outcome); };
-    EXPECT_EQ(Run(options, events), 1);
-    ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_EQ(outcomes[0].message, "Параметр \"zone_type[9]\" не найден.");
-    EXPECT_EQ(device->CommandCount(cmdReadBlock) + device->CommandCount(cmdWriteBlock), 0);
-    EXPECT_EQ(device->Blocks(), oldImages);
 }
