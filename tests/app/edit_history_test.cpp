@@ -20,9 +20,20 @@ protected:
 
 } // namespace
 
-TEST_F(EditsTest, ChangedValuesAreBoldCountedAndMarkTheTitleUntilSaved)
+TEST_F(EditsTest, FilterMatchesCaptionOrValueAndChangedValuesAreBoldCountedAndMarkTheTitleUntilSaved)
 {
     OpenSettings(kGuiSettings);
+    // The filter keeps rows matching by caption or value, with their parents.
+    window->FilterEdit->setText("ключ");
+    EXPECT_TRUE(Shown("B"));
+    EXPECT_TRUE(Shown("B/Ключ"));
+    EXPECT_FALSE(Shown("B/Флаг"));
+    EXPECT_FALSE(Shown("B/Эл/Эл №1"));
+    // By value too: "текст" is the value of "Строка".
+    window->FilterEdit->setText("текст");
+    EXPECT_TRUE(Shown("B/Строка"));
+    window->FilterEdit->clear();
+
     EditText("B/Строка", "новый");
     EditText("B/Эл/Эл №1/Значение", "9");
     EXPECT_TRUE(Bold("B/Строка"));
@@ -79,17 +90,4 @@ TEST_F(EditsTest, EditsAreAskedAboutBeforeTheyAreLost)
         EXPECT_EQ(!window->isVisible(), c.closes);
         EXPECT_EQ(std::filesystem::exists(dir.Path() / "kept.cfg"), c.saved);
     }
-}
-
-TEST_F(EditsTest, FilterKeepsRowsMatchingByCaptionOrValueWithTheirParents)
-{
-    OpenSettings(kGuiSettings);
-    window->FilterEdit->setText("ключ");
-    EXPECT_TRUE(Shown("B"));
-    EXPECT_TRUE(Shown("B/Ключ"));
-    EXPECT_FALSE(Shown("B/Флаг"));
-    EXPECT_FALSE(Shown("B/Эл/Эл №1"));
-    // By value too: "текст" is the value of "Строка".
-    window->FilterEdit->setText("текст");
-    EXPECT_TRUE(Shown("B/Строка"));
 }

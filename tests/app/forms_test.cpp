@@ -34,7 +34,7 @@ protected:
 
 } // namespace
 
-TEST_F(WindowTest, ProtocolWindowFollowsItsMenuItemAndReopensAsItWasLeft)
+TEST_F(WindowTest, ProtocolWindowFollowsItsMenuItemAndReopensAsItWasLeftOrSaysItCouldNotStoreThat)
 {
     // Shown through the menu, then hidden by its own close button; each next start shows it so.
     for (const bool show : {true, false}) {
@@ -55,11 +55,8 @@ TEST_F(WindowTest, ProtocolWindowFollowsItsMenuItemAndReopensAsItWasLeft)
         window->SetForms(nullptr, nullptr);
         EXPECT_EQ(UserSettings::ProtocolVisible(), show);
     }
-}
 
-TEST_F(WindowTest, FailingToSaveTheProtocolsVisibilityIsShownAndClosingGoesOn)
-{
-    // A folder where the settings file should be: nothing can be written there.
+    // Failing to store it is shown and closing goes on: a folder stands where the settings file should be.
     const QString file = QSettings(QSettings::IniFormat, QSettings::UserScope, "configurator", "configurator").fileName();
     std::filesystem::remove(file.toStdString());
     std::filesystem::create_directories(file.toStdString());
@@ -71,7 +68,7 @@ TEST_F(WindowTest, FailingToSaveTheProtocolsVisibilityIsShownAndClosingGoesOn)
     EXPECT_EQ(plains, std::vector<QString>{"Exception EConfigError: Не удалось сохранить настройки пользователя."});
 }
 
-TEST_F(KeyWaitTest, CancelDuringAPollSendsOneStopAndChangesNothing)
+TEST_F(KeyWaitTest, CancelDuringAPollSendsOneStopAndChangesNothingAndAnAnsweredKeyLandsInTheItemStillShown)
 {
     // Unanswered polls keep a poll on the wire almost all the time.
     server->SetFaultScript([](const TExchangeInfo &info) {
@@ -87,10 +84,9 @@ TEST_F(KeyWaitTest, CancelDuringAPollSendsOneStopAndChangesNothing)
     EXPECT_EQ(device->CommandCount(cmdKeyReadStop), 1);
     EXPECT_EQ(Value("B/Ключ"), "0102FF");
     EXPECT_TRUE(errors.empty());
-}
 
-TEST_F(KeyWaitTest, TheKeyLandsInTheItemStillShownAndAReadWithoutAKeyChangesNothing)
-{
+    // Answered, the key lands in the item still shown; a read without a key changes nothing.
+    server->SetFaultScript(nullptr);
     ReadKey([&] {
         ASSERT_TRUE(WaitFor([&] { return wait.isVisible(); }));
         EXPECT_FALSE(window->isEnabled()); // the main window takes no input meanwhile

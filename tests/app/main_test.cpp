@@ -1,6 +1,6 @@
 // The main window: status bar, grid cells, context menu and opening files.
+#include "app/compare_dialog.h"
 #include "app/edit_history.h"
-#include "app/translations.h"
 #include "tests/app/gui_fixture.h"
 
 #include <cerrno>
@@ -51,9 +51,28 @@ TEST_F(WindowTest, NewSerialNumbersBeepAndReachTheProtocolOnce)
     EXPECT_EQ(protocol.Memo1->toPlainText(), "000012AB\nABCDEF0123");
 }
 
-TEST_F(WindowTest, CellTextsByTypeGreyCaptionsAndEditableLeaves)
+TEST_F(WindowTest, CellTextsByTypeGreyCaptionsAndEditableLeavesAndSaveAndCompareNeedSettingsAndTakeTheOpenEdit)
 {
+    TfrmMain &w = Open();
+    EXPECT_FALSE(w.FileSaveAs1->isEnabled());
+    EXPECT_FALSE(w.FileCompare1->isEnabled());
+    w.FileSaveAs1Accept(QString::fromStdString(dir.File("none.cfg")));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "none.cfg"));
     OpenSettings(kGuiSettings);
+    EXPECT_TRUE(w.FileSaveAs1->isEnabled());
+    EXPECT_TRUE(w.FileCompare1->isEnabled());
+    // Compared, the value left in the open editor counts, not the one stored before.
+    const QString other = QString::fromStdString(dir.Write("other.cfg", kGuiSettings));
+    w.FileCompare1Accept(other);
+    EXPECT_EQ(informations, std::vector<QString>{"Настройки совпадают."});
+    EXPECT_EQ(w.findChild<TfrmCompare *>(), nullptr);
+    Type("B/Число", "60");
+    w.FileCompare1Accept(other);
+    auto *dialog = w.findChild<TfrmCompare *>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->Memo1->toPlainText(), "B / Число: 60 → 50\n");
+    EXPECT_EQ(informations.size(), 1u);
     const struct {
         const char *path;
         const char *set; // none: the settings' value
@@ -87,6 +106,14 @@ TEST_F(WindowTest, CellTextsByTypeGreyCaptionsAndEditableLeaves)
     EXPECT_TRUE(window->VST1Editing(Find("B/Число")));
     EXPECT_FALSE(tree.flags(tree.IndexOf(Find("B/Число"), 0)) & Qt::ItemIsEditable);
     EXPECT_FALSE(window->VST1Editing(Find("B")));
+
+    // A file that cannot be shown leaves the window as it was.
+    const TConfigModelPtr model = w.Model;
+    OpenSettings("<settings hw=\"10\" sw=\"1\"/>");
+    EXPECT_EQ(errors, std::vector<QString>{"Файл не содержит настроек устройства."});
+    EXPECT_EQ(w.Model, model);
+    EXPECT_EQ(Cell("B/Число"), "60");
+    EXPECT_EQ(w.HardwareCode, 10);
 }
 
 TEST_F(WindowTest, PopupMenuOffersAddDeleteAndReadByTheNodeAndUndoTakesItsChangesBack)
@@ -134,31 +161,4 @@ TEST_F(WindowTest, PopupMenuOffersAddDeleteAndReadByTheNodeAndUndoTakesItsChange
     EXPECT_EQ(window->PopupNode, nullptr);
     window->N3->trigger();
     EXPECT_TRUE(errors.empty());
-}
-
-TEST_F(WindowTest, SaveAndCompareAreOfferedOnlyWithSettingsAndAFileThatHasNoneKeepsTheGrid)
-{
-    TfrmMain &w = Open();
-    EXPECT_FALSE(w.FileSaveAs1->isEnabled());
-    EXPECT_FALSE(w.FileCompare1->isEnabled());
-    w.FileSaveAs1Accept(QString::fromStdString(dir.File("none.cfg")));
-    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "none.cfg"));
-    OpenSettings(kGuiSettings);
-    EXPECT_TRUE(w.FileSaveAs1->isEnabled());
-    EXPECT_TRUE(w.FileCompare1->isEnabled());
-    // A file that cannot be shown leaves the window as it was.
-    const TConfigModelPtr model = w.Model;
-    OpenSettings("<settings hw=\"10\" sw=\"1\"/>");
-    EXPECT_EQ(errors, std::vector<QString>{"Файл не содержит настроек устройства."});
-    EXPECT_EQ(w.Model, model);
-    EXPECT_EQ(Cell("B/Число"), "50");
-    EXPECT_EQ(w.HardwareCode, 10);
-}
-
-TEST(Translations, QtsOwnDialogsSpeakRussian)
-{
-    ASSERT_TRUE(InstallRussianTranslations());
-    QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Save);
-    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), "Отмена");
-    EXPECT_EQ(buttons.button(QDialogButtonBox::Save)->text(), "Сохранить");
 }

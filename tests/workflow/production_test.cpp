@@ -58,19 +58,15 @@ std::optional<TDeviceReport> present(std::uint64_t serial, std::uint16_t hw = 6)
 
 } // namespace
 
-TEST(ParseOverride, SplitsAtTheFirstEqualsSign)
+TEST(ApplyOverride, SplitsAtTheFirstEqualsSignSetsTheNamedValueOnlyAndRefusesWhatNamesNoParameter)
 {
     const TOverride o = ParseOverride("name[2]=a=b");
-    EXPECT_EQ(o.name, "name[2]");
-    EXPECT_EQ(o.value, "a=b");
+    EXPECT_EQ(o.name + " " + o.value, "name[2] a=b");
     EXPECT_EQ(ParseOverride("empty=").value, "");
     for (const char *bad : {"novalue", "=5"})
         EXPECT_EQ(FailureOf([&] { ParseOverride(bad); }),
                   Format("EConfigError: Параметр задаётся как ИМЯ=ЗНАЧЕНИЕ: \"%s\".", bad));
-}
 
-TEST(ApplyOverride, SetsTheNamedValueOnlyAndRefusesWhatNamesNoParameter)
-{
     const TConfigModelPtr binary = LoadSample("transmitter-binary.cfg");
     const TConfigModelPtr xmlModel = LoadSample("transmitter-xml.cfg");
     const struct {
@@ -278,10 +274,8 @@ TEST_F(ProductionDeviceTest, ThreeDevicesOneAfterAnotherEachBackedUpBeforeItIsWr
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(*options.backupDir), {}), 3);
 
     const std::string log = ReadFile(*options.logFile);
-    EXPECT_EQ(log.substr(0, log.find('\n')), kProductionLogHeader);
     EXPECT_EQ(LogRecords(log), (std::vector<std::string>{
                                    "00001001;5;300;успех;Настройки записаны и проверены",
                                    "00001002;6;300;ошибка;Версия устройства не совпадает с версией настроек.",
                                    "00001003;5;300;успех;Настройки записаны и проверены"}));
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4);
 }
