@@ -140,7 +140,7 @@ TEST(PasswordBytes, DigitPairsWithALoneLastDigitInTheHighHalf)
     }
 }
 
-TEST_F(WorkflowTest, ReadsEveryBlockInChunksWithThePasswordOrSaysWhyNot)
+TEST_F(WorkflowTest, ReadsEveryBlockInChunksWithThePasswordInFiveAttemptsOrSaysWhyNot)
 {
     Bytes big(128);
     for (std::size_t i = 0; i < big.size(); ++i)
@@ -167,10 +167,9 @@ TEST_F(WorkflowTest, ReadsEveryBlockInChunksWithThePasswordOrSaysWhyNot)
               "Устройство не подключено");
     TDeviceState zeroChunk{true, 0, 20, 1};
     EXPECT_THROW(ReadConfiguration(*link, zeroChunk, "", dir.Path(), nullptr), EConfigError);
-}
 
-TEST_F(WorkflowTest, AChunkIsReadInFiveAttemptsOrTheLinkIsLost)
-{
+    // A chunk is read in five attempts, or the link is lost.
+    progress.clear();
     Start(Device(22, {Bytes(10, 7)}));
     std::atomic<int> reads{0};
     server->SetFaultScript([&](const TExchangeInfo &info) {
