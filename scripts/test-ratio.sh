@@ -7,4 +7,4 @@ cd "$(dirname "$0")/.."
 count() { xargs -r cat | grep -c -v -E '^\s*(//.*)?$' || true; }
 tests=$(git ls-files -- tests fuzz | grep -E '\.(cpp|cc|cxx|h|hpp)$' | count)
 code=$(git ls-files | grep -E '\.(cpp|cc|cxx|h|hpp)$' | grep -v -E '^(tests|fuzz|bench)/' | count)
-awk -v t="$tests" -v c="$code" 'BEGIN { printf "test lines %d, other code lines %d, ratio %.2f\n", t, c, t / c }'
+awk -v t="$tests" -v c="$code" 'BEGIN { printf "test lines %d, other code lines %d, ratio %.4f\n", t, c, t / c }'
