@@ -65,6 +65,7 @@ TEST(Compare, DifferencesShowCaptionPathsAndShownValuesOrADashForAMissingElement
 
 TEST(Compare, OnlyVersionsOfOneDescriptionAreCompared)
 {
+    RegisterConfigModels();
     TTempDir dir;
     dir.Write("two.xml", R"(<devices>
       <device hw="40" sw_low="1" sw_high="2"><block caption="Б"><item name="a" size="1"/></block></device>
