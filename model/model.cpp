@@ -332,11 +332,6 @@ xml::Document TAbstractConfigModel::NewValueDocument()
     return document;
 }
 
-std::string TAbstractConfigModel::DocumentToText(const xml::Document &document)
-{
-    return document.Save();
-}
-
 // --------------------------------------------------------------------- files
 
 std::filesystem::path PathFromUtf8(const std::string &fileName)

@@ -102,8 +102,6 @@ public:
     int GetArrayCount(const std::string &name);
     // A fresh document declaring windows-1251, with an empty config root.
     xml::Document NewValueDocument();
-    // A document as its save writes it, declaration included.
-    static std::string DocumentToText(const xml::Document &document);
 
 protected:
     xml::Node FindArray(const std::string &name);
